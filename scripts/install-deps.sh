@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package that batchreplace needs to build, run and test.
+# Safe to run again: apt-get skips what is already installed.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcurl4-openssl-dev
+  libreoffice-dev
+  # run: the office suite driven through UNO, and a CJK font for the Chinese texts
+  libreoffice-writer-nogui libreoffice-calc-nogui
+  fonts-wqy-microhei
+  # tests
+  googletest libgtest-dev libgmock-dev
+  libcpp-httplib-dev libssl-dev
+  xvfb xauth x11-apps imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
