@@ -3,6 +3,8 @@
 #include "batchreplace/contact_window.h"
 #include "batchreplace/decoration.h"
 #include "batchreplace_version.h"
+#include "core/detection/document_guard.h"
+#include "core/detection/suite_detection.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
 #include "desktop/twips.h"
@@ -78,9 +80,10 @@ template <typename W> W* place(W* w, int left, int top, int width, int height) {
 
 } // namespace
 
-Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop, QWidget* parent)
-    : QMainWindow(parent), appFolder_(std::move(appFolder)), desktop_(desktop),
-      journal_(appFolder_) {
+Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
+             automation::Registry& registry, platform::Processes& processes, QWidget* parent)
+    : QMainWindow(parent), appFolder_(std::move(appFolder)), desktop_(desktop), registry_(registry),
+      processes_(processes), journal_(appFolder_) {
     buildControls();
     buildMenus();
 }
@@ -257,6 +260,7 @@ void Form1::Form_Load() {
     ensureFolder("toconfigure");
     writeVersionFile();
     setWindowTitle(q("晴木V" + versionText()));
+    detectSuites();
     Timer1->stop();
     clearModeOptions();
     Dir1->setEnabled(false);
@@ -289,6 +293,48 @@ void Form1::showError(const std::string& text) {
     desktop_.messageBox(text, "系统提示", platform::mb::Ok | platform::mb::IconWarning);
 }
 
+namespace {
+
+// The status label, the mode options and the journal as the detection sees them.
+class DetectionAdapter : public detection::DetectionView {
+public:
+    explicit DetectionAdapter(Form1& form) : form_(form) {}
+    std::string statusCaption() const override { return boxTextOf(form_.Label2->text()); }
+    void setStatusCaption(const std::string& caption) override {
+        QString shown = q(caption);
+        shown.replace("\r\n", "\n");
+        form_.Label2->setText(shown);
+    }
+    void setModeOptionEnabled(detection::ModeOption option, bool enabled) override {
+        QRadioButton* options[] = {form_.Option1, form_.Option2, form_.Option3, form_.Option4};
+        options[static_cast<int>(option) - 1]->setEnabled(enabled);
+    }
+    void setJournalLine(const std::string& line) override { form_.journalLine = line; }
+    void rz() override { form_.rz(); }
+
+private:
+    static std::string boxTextOf(QString shown) {
+        shown.replace("\n", "\r\n");
+        return shown.toStdString();
+    }
+    Form1& form_;
+};
+
+} // namespace
+
+void Form1::detectSuites() {
+    DetectionAdapter view(*this);
+    detection::detectSuites(registry_, view);
+}
+
+void Form1::Wordjc() {
+    detection::Wordjc({registry_, desktop_, processes_});
+}
+
+void Form1::Exceljc() {
+    detection::Exceljc({registry_, desktop_, processes_});
+}
+
 void Form1::clearModeOptions() {
     for (QRadioButton* o : {Option1, Option2, Option3, Option4}) {
         const QSignalBlocker block(o);
@@ -310,18 +356,22 @@ void Form1::chooseMode(const char* pattern, QPushButton* button, const char* cap
 }
 
 void Form1::Option1_Click() {
+    Wordjc();
     chooseMode("*.doc", Command1, "文档内容替换");
 }
 
 void Form1::Option2_Click() {
+    Exceljc();
     chooseMode("*.xls", Command2, "表格内容替换");
 }
 
 void Form1::Option3_Click() {
+    Wordjc();
     chooseMode("*.doc", Command1, "文档内容替换");
 }
 
 void Form1::Option4_Click() {
+    Exceljc();
     chooseMode("*.xls", Command2, "表格内容替换");
 }
 

@@ -4,8 +4,10 @@
 // the three batch operations, the log box, the detection status and the menus.
 
 #include "batchreplace/folder_lists.h"
+#include "core/automation/automation.h"
 #include "core/journal.h"
 #include "core/platform/desktop.h"
+#include "core/platform/processes.h"
 
 #include <QMainWindow>
 
@@ -29,14 +31,18 @@ class QTimer;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
+    // `registry` serves the office suites' classes; `processes` lets the
+    // open-document guard end a suite's processes.
     Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
-          QWidget* parent = nullptr);
+          automation::Registry& registry = automation::defaultRegistry(),
+          platform::Processes& processes = platform::systemProcesses(), QWidget* parent = nullptr);
 
     // The start-up sequence; runs once before the window is shown.
     void Form_Load();
 
     const std::filesystem::path& appFolder() const { return appFolder_; }
     platform::DesktopServices& desktop() const { return desktop_; }
+    automation::Registry& registry() const { return registry_; }
     // Major, minor and revision of the program joined by "." (1.5.8).
     static std::string versionText();
 
@@ -122,6 +128,11 @@ private:
     void buildMenus();
     // Sets the file pattern, caption and prompts of a mode and enables the lists.
     void chooseMode(const char* pattern, QPushButton* button, const char* caption);
+    // Runs the three office-suite detections.
+    void detectSuites();
+    // The open-document guards for Word documents and Excel workbooks.
+    void Wordjc();
+    void Exceljc();
     // Clears the four mode options without running their handlers.
     void clearModeOptions();
     // Opens a folder of the folder list, or says why it cannot.
@@ -133,6 +144,8 @@ private:
 
     std::filesystem::path appFolder_;
     platform::DesktopServices& desktop_;
+    automation::Registry& registry_;
+    platform::Processes& processes_;
     journal::Journal journal_;
     QString currentDrive_;
 };
