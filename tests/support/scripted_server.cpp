@@ -136,16 +136,19 @@ ScriptedObject::ScriptedObject(std::string name, std::shared_ptr<Log> log)
     : name_(std::move(name)), log_(std::move(log)) {}
 
 ScriptedObject& ScriptedObject::onGet(std::string member, Script script) {
+    counts_.erase({CallKind::Get, foldMember(member)});
     scripts_.insert_or_assign({CallKind::Get, foldMember(member)}, std::move(script));
     return *this;
 }
 
 ScriptedObject& ScriptedObject::onPut(std::string member, Script script) {
+    counts_.erase({CallKind::Put, foldMember(member)});
     scripts_.insert_or_assign({CallKind::Put, foldMember(member)}, std::move(script));
     return *this;
 }
 
 ScriptedObject& ScriptedObject::onCall(std::string member, Script script) {
+    counts_.erase({CallKind::Method, foldMember(member)});
     scripts_.insert_or_assign({CallKind::Method, foldMember(member)}, std::move(script));
     return *this;
 }

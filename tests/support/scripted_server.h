@@ -106,7 +106,7 @@ private:
 Reply nothing();
 
 // How a member answers: `n` counts the calls of that kind on that member of
-// that object, from 1.
+// that object, from 1, since the script was set.
 class Script {
 public:
     using Function = std::function<Reply(const Call& call, int n)>;
