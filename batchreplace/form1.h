@@ -122,6 +122,12 @@ public slots:
     void Drive1_Change();
     // The folder list's path changed.
     void Dir1_Change();
+    // Word batch replace.
+    void Command1_Click();
+    // Excel batch replace.
+    void Command2_Click();
+    // Header and footer writer.
+    void Command3_Click();
 
 private:
     void buildControls();
