@@ -16,6 +16,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcpp-httplib-dev libssl-dev
   xvfb xauth x11-apps imagemagick
+  # the Windows build: mingw-w64 cross compiler, and Wine to run its tests
+  g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()
