@@ -51,6 +51,25 @@ std::string responseText(const net::Response& response) {
     return text::decodeToUtf8(response.body, response.charset());
 }
 
+// The time-outs of the platform's request object when none are set:
+// connecting 60 s, sending and receiving 30 s each; name resolution unbounded
+// there, left to the library here.
+net::Timeouts requestObjectDefaults() {
+    net::Timeouts t;
+    t.connectMs = 60'000;
+    t.sendMs = 30'000;
+    t.receiveMs = 30'000;
+    return t;
+}
+
+net::Request baseRequest(std::string method, std::string url) {
+    net::Request r;
+    r.method = std::move(method);
+    r.url = std::move(url);
+    r.timeouts = requestObjectDefaults();
+    return r;
+}
+
 const std::regex& framePattern() {
     static const std::regex re(R"re(src="/fn\?(\w{30,})")re");
     return re;
@@ -59,18 +78,14 @@ const std::regex& framePattern() {
 } // namespace
 
 net::Request sharePageRequest(const std::string& sharePageUrl, const std::string& base) {
-    net::Request r;
-    r.method = "GET";
-    r.url = sharePageUrl;
+    net::Request r = baseRequest("GET", sharePageUrl);
     r.headers = {{"user-agent", kBrowserIdentityA}, {"origin", base}};
     r.body = "";
     return r;
 }
 
 net::Request framePageRequest(const std::string& frameUrl) {
-    net::Request r;
-    r.method = "GET";
-    r.url = frameUrl;
+    net::Request r = baseRequest("GET", frameUrl);
     r.headers = {{"user-agent", kBrowserIdentityA},
                  {"referer", frameUrl},
                  {"Content-Type", "application/x-www-form-urlencoded"}};
@@ -79,9 +94,7 @@ net::Request framePageRequest(const std::string& frameUrl) {
 }
 
 net::Request downProcessRequest(const std::string& sign, const std::string& base) {
-    net::Request r;
-    r.method = "POST";
-    r.url = base + "/ajaxm.php";
+    net::Request r = baseRequest("POST", base + "/ajaxm.php");
     r.headers = {{"user-agent", kBrowserIdentityA},
                  {"referer", base + "/fn?" + sign},
                  {"content-type", "application/x-www-form-urlencoded"}};
@@ -91,9 +104,7 @@ net::Request downProcessRequest(const std::string& sign, const std::string& base
 }
 
 net::Request redirectRequest(const std::string& fileUrl) {
-    net::Request r;
-    r.method = "GET";
-    r.url = removeAll(fileUrl, "\\");
+    net::Request r = baseRequest("GET", removeAll(fileUrl, "\\"));
     r.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
                  {"User-Agent", kBrowserIdentityB},
                  {"Accept-Language", "zh-CN,zh;q=0.9,en;q=0.8"}};
