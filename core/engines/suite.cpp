@@ -25,7 +25,7 @@ automation::Object startSuite(const automation::Registry& registry, const SuiteC
         attempted = suite.fallbackClassName;
         return registry.create(suite.fallbackClassName);
     } catch (const std::exception& e) {
-        reporter.report(startFailureLine(suite, attempted, describeError(e)));
+        reporter.reportFailure(startFailureLine(suite, attempted, describeError(e)));
     }
     return {};
 }
@@ -35,7 +35,7 @@ void quitSuite(const automation::Object& application, const std::string& label,
     try {
         application.call("Quit");
     } catch (const std::exception& e) {
-        reporter.report(label + " 未能退出：" + describeError(e));
+        reporter.reportFailure(label + " 未能退出：" + describeError(e));
     }
 }
 
