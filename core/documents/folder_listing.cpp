@@ -6,7 +6,9 @@ namespace documents {
 
 namespace {
 
-char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Length of the UTF-8 sequence that starts with `lead`.
 size_t sequenceLength(unsigned char lead) {
@@ -61,12 +63,12 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
 }
 
 bool nameLess(const std::string& a, const std::string& b) {
-    const bool less = std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const bool less =
+        std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
             return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
         });
-    const bool greater = std::lexicographical_compare(
-        b.begin(), b.end(), a.begin(), a.end(), [](char x, char y) {
+    const bool greater =
+        std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), [](char x, char y) {
             return static_cast<unsigned char>(fold(x)) < static_cast<unsigned char>(fold(y));
         });
     if (less || greater)
@@ -76,9 +78,10 @@ bool nameLess(const std::string& a, const std::string& b) {
 
 std::vector<std::string> listMatchingFiles(const std::filesystem::path& folder,
                                            std::string_view pattern) {
-    return listEntries(folder, [&](const auto& entry, const std::string& name, std::error_code& ec) {
-        return entry.is_regular_file(ec) && matchesPattern(name, pattern);
-    });
+    return listEntries(folder,
+                       [&](const auto& entry, const std::string& name, std::error_code& ec) {
+                           return entry.is_regular_file(ec) && matchesPattern(name, pattern);
+                       });
 }
 
 std::vector<std::string> listSubfolders(const std::filesystem::path& folder) {
