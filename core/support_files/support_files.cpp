@@ -1,5 +1,7 @@
 #include "core/support_files/support_files.h"
 
+#include "core/platform/app_folder.h"
+
 #include <fstream>
 #include <system_error>
 
@@ -32,18 +34,10 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 } // namespace
 
-fs::path updaterFileName() {
-#ifdef _WIN32
-    return "update.exe";
-#else
-    return "update";
-#endif
-}
-
 const std::array<PayloadTarget, 7>& payloadTargets() {
     static const std::array<PayloadTarget, 7> targets = {{
         {101, fs::path("toconfigure") / fs::path(u8"配置.ini")},
-        {102, updaterFileName()},
+        {updaterPayloadId, platform::updaterFileName()},
         {103, fs::path("toconfigure") / "MSCOMCTL.OCX"},
         {104, fs::path("toconfigure") / "MSINET.OCX"},
         {105, fs::path("toconfigure") / "SkinH.dll"},

@@ -25,9 +25,6 @@ struct PayloadTarget {
     std::filesystem::path relativePath;
 };
 
-// The updater's file name: `update`, with the platform's executable suffix.
-std::filesystem::path updaterFileName();
-
 // The seven payloads and where they go, in ascending id order.
 const std::array<PayloadTarget, 7>& payloadTargets();
 

@@ -1,4 +1,5 @@
 #include "batchreplace_urls.h"
+#include "core/platform/app_folder.h"
 #include "core/support_files/support_files.h"
 #include "payloads/payloads.h"
 #include "support/temp_folder.h"
@@ -43,7 +44,7 @@ TEST(EmbeddedPayloads, UpdaterIsTheOneThisBuildMade) {
     TempFolder app;
     fs::create_directory(app / "toconfigure");
     EXPECT_TRUE(support_files::wjsf(app.path(), payloads::find).empty());
-    EXPECT_TRUE(readFile(app / support_files::updaterFileName()) == built);
+    EXPECT_TRUE(readFile(app / platform::updaterFileName()) == built);
     EXPECT_EQ(readFile(app / "toconfigure" / fs::path(u8"配置.ini")),
               std::string(*payloads::find(101)));
 #endif

@@ -1,3 +1,4 @@
+#include "core/platform/app_folder.h"
 #include "core/support_files/support_files.h"
 #include "support/temp_folder.h"
 
@@ -44,7 +45,7 @@ struct AppFolder {
 
 std::vector<fs::path> allTargets() {
     return {configFile,
-            support_files::updaterFileName(),
+            platform::updaterFileName(),
             fs::path("toconfigure") / "MSCOMCTL.OCX",
             fs::path("toconfigure") / "MSINET.OCX",
             fs::path("toconfigure") / "SkinH.dll",
@@ -72,7 +73,7 @@ TEST(Wjsf, FirstStartWritesEveryPayloadInOrder) {
     EXPECT_EQ(entries, 8); // toconfigure, the updater and six files in toconfigure
 #ifndef _WIN32
     // The updater can be started.
-    const auto perms = fs::status(app / support_files::updaterFileName()).permissions();
+    const auto perms = fs::status(app / platform::updaterFileName()).permissions();
     EXPECT_NE(perms & fs::perms::owner_exec, fs::perms::none);
     EXPECT_EQ(fs::status(app / configFile).permissions() & fs::perms::owner_exec, fs::perms::none);
 #endif
@@ -116,7 +117,7 @@ TEST(Wjsf, PayloadsTheProgramDoesNotCarryAreSkippedQuietly) {
     std::map<int, std::string> only{{101, std::string("u\0\0", 3)}};
     EXPECT_TRUE(wjsf(app.folder.path(), sourceOf(only)).empty());
     EXPECT_TRUE(fs::exists(app / configFile));
-    EXPECT_FALSE(fs::exists(app / support_files::updaterFileName()));
+    EXPECT_FALSE(fs::exists(app / platform::updaterFileName()));
     EXPECT_FALSE(fs::exists(app / "toconfigure" / "MSINET.OCX"));
 }
 
@@ -141,7 +142,7 @@ TEST(Wjsf, UnwritableTargetsAreReportedAndTheRestIsWritten) {
         ++m;
     }
     // The updater, which goes into the application folder itself, is there.
-    EXPECT_EQ(readFile(app / support_files::updaterFileName()), payloads.at(102));
+    EXPECT_EQ(readFile(app / platform::updaterFileName()), payloads.at(102));
 }
 
 TEST(ExtractResource, OnlyCustomResources) {
