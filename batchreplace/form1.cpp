@@ -5,6 +5,10 @@
 #include "batchreplace_version.h"
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
+#include "core/engines/excel_replace.h"
+#include "core/engines/header_footer.h"
+#include "core/engines/run_inputs.h"
+#include "core/engines/word_replace.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
 #include "core/update_check/update_check.h"
@@ -243,6 +247,9 @@ void Form1::buildControls() {
     });
     connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(Combo3, &QComboBox::activated, this, &Form1::Combo3_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Drive1, &DriveList::changed, this, &Form1::Drive1_Change);
     connect(Dir1, &DirList::openRequested, this, &Form1::openFolder);
     connect(Dir1, &DirList::changed, this, &Form1::Dir1_Change);
@@ -437,6 +444,74 @@ void Form1::Dir1_Change() {
     }
     if (Option2->isChecked() || Option4->isChecked())
         Command2->setEnabled(hasFiles);
+}
+
+// ---------------------------------------------------------------- batch runs
+
+namespace {
+
+// The window's live controls as the batch operations read them, and its log
+// box and journal as they report to them.
+class WindowBinding : public engines::RunInputs,
+                      public engines::HeaderFooterInputs,
+                      public engines::Reporter {
+public:
+    explicit WindowBinding(Form1& form) : f(form) {}
+
+    engines::Mode mode() const override {
+        if (f.Option1->isChecked())
+            return engines::Mode::WordDoc;
+        if (f.Option2->isChecked())
+            return engines::Mode::ExcelXls;
+        if (f.Option3->isChecked())
+            return engines::Mode::WpsDoc;
+        if (f.Option4->isChecked())
+            return engines::Mode::WpsXls;
+        return engines::Mode::None;
+    }
+    std::string folderPath() const override { return f.Dir1->path().toStdString(); }
+    int fileCount() const override { return f.File1->fileCount(); }
+    std::string fileName(int index) const override { return f.File1->fileName(index); }
+    std::string findText() const override { return f.text1(); }
+    std::string replacementText() const override { return f.text2(); }
+
+    bool headerSelected() const override { return f.Option5->isChecked(); }
+    bool footerSelected() const override { return f.Option6->isChecked(); }
+    std::string headerText() const override { return f.Text4->text().toStdString(); }
+    std::string footerText() const override { return f.Text5->text().toStdString(); }
+    std::string headerPlacement() const override { return f.Combo1->currentText().toStdString(); }
+    std::string footerPlacement() const override { return f.Combo2->currentText().toStdString(); }
+    bool pageNumberTicked() const override { return f.Check3->isChecked(); }
+    std::string pageNumberPlacement() const override {
+        return f.Combo3->currentText().toStdString();
+    }
+    std::string fontName() const override { return f.Text6->text().toStdString(); }
+    std::string fontSize() const override { return f.Text7->text().toStdString(); }
+    bool boldTicked() const override { return f.Check1->isChecked(); }
+
+    void appendLogLine(const std::string& line) override { f.appendLog(line); }
+    void setJournalLine(const std::string& line) override { f.journalLine = line; }
+    void rz() override { f.rz(); }
+
+private:
+    Form1& f;
+};
+
+} // namespace
+
+void Form1::Command1_Click() {
+    WindowBinding window(*this);
+    engines::wordReplace(window, window, registry_);
+}
+
+void Form1::Command2_Click() {
+    WindowBinding window(*this);
+    engines::excelReplace(window, window, registry_);
+}
+
+void Form1::Command3_Click() {
+    WindowBinding window(*this);
+    engines::writeHeadersAndFooters(window, window, window, registry_);
 }
 
 // ---------------------------------------------------------------- combo pairing

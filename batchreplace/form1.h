@@ -134,6 +134,12 @@ public slots:
     void Dir1_Change();
     // Title notice of a newer version: the caption grows or starts over.
     void Timer1_Timer();
+    // Word batch replace.
+    void Command1_Click();
+    // Excel batch replace.
+    void Command2_Click();
+    // Header and footer writer.
+    void Command3_Click();
 
 private:
     void buildControls();
