@@ -1,16 +1,13 @@
 #include "core/config/version_files.h"
 #include "core/text/encoding.h"
 #include "core/update_check/update_check.h"
-#include "support/local_servers.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
-using testing_support::LocalHttpServer;
 using testing_support::TempFolder;
 using testing_support::writeFile;
 using update_check::CheckForUpdate;
@@ -114,41 +111,6 @@ TEST(CheckForUpdate, MissingFilesCountAsNoVersionInformation) {
         EXPECT_EQ(r.versionPageUrl, "");
         expectNoNewerVersion(r);
     }
-}
-
-TEST(CheckForUpdate, AgainstALocalVersionPage) {
-    LocalHttpServer server;
-    server.server.Get("/post/newer", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<div>版 1.5.9 方 覆盖式结</div>", "text/html; charset=utf-8");
-    });
-    server.server.Get("/post/same", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<div>版 1.5.8</div>", "text/html");
-    });
-    server.start();
-
-    App newer("1.5.8", server.url("/post/newer"));
-    const auto r = CheckForUpdate(newer.path());
-    EXPECT_EQ(r.gjgxCaption, "工具更新了");
-    EXPECT_EQ(r.gxqkCaption, "最新版本（ 1.5.9）点击更新");
-
-    App same("1.5.8", server.url("/post/same"));
-    expectNoNewerVersion(CheckForUpdate(same.path()));
-
-    App missing("1.5.8", server.url("/post/none"));
-    expectNoNewerVersion(CheckForUpdate(missing.path()));
-}
-
-TEST(CheckForUpdate, UnreachablePageEndsWithinTheTimeouts) {
-    int port = 0;
-    ::close(testing_support::listenOnLoopback(port));
-    App app("1.5.8", "http://127.0.0.1:" + std::to_string(port) + "/post/x");
-    expectNoNewerVersion(CheckForUpdate(app.path()));
-
-    testing_support::SilentServer silent;
-    App silentApp("1.5.8", silent.url("/post/x"));
-    const auto start = std::chrono::steady_clock::now();
-    expectNoNewerVersion(CheckForUpdate(silentApp.path()));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(TitleNotice, GrowsByNineUnitsThenStartsOver) {
