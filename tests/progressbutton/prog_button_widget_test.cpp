@@ -253,6 +253,14 @@ private slots:
         QTest::mouseClick(&b, Qt::RightButton, {}, QPoint(30, 5));
         QCOMPARE(events, (QStringList{"down 2 0 30 5", "up 2"}));
 
+        // A double click: the second press raises DblClick, not a second Click.
+        events.clear();
+        QTest::mouseClick(&b, Qt::LeftButton, {}, QPoint(30, 5));
+        QTest::mouseDClick(&b, Qt::LeftButton, {}, QPoint(30, 5));
+        QTest::mouseRelease(&b, Qt::LeftButton, {}, QPoint(30, 5));
+        QCOMPARE(events, (QStringList{"down 1 0 30 5", "up 1", "click", "dblclick", "up 1"}));
+        QVERIFY(!b.model().pressed());
+
         // Progress mode raises the same events.
         events.clear();
         b.setStyle(0);
