@@ -3,8 +3,15 @@
 #include "batchreplace/contact_window.h"
 #include "batchreplace/decoration.h"
 #include "batchreplace_version.h"
+#include "core/detection/document_guard.h"
+#include "core/detection/suite_detection.h"
+#include "core/engines/excel_replace.h"
+#include "core/engines/header_footer.h"
+#include "core/engines/run_inputs.h"
+#include "core/engines/word_replace.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
+#include "core/update_check/update_check.h"
 #include "desktop/twips.h"
 
 #include <QAction>
@@ -46,6 +53,11 @@ QString q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
+// A menu caption shown as written: '&' would otherwise mark a shortcut key.
+QString menuText(const std::string& s) {
+    return q(s).replace('&', "&&");
+}
+
 std::string pathText(const std::filesystem::path& p) {
     const auto u8 = p.u8string();
     return std::string(u8.begin(), u8.end());
@@ -78,9 +90,10 @@ template <typename W> W* place(W* w, int left, int top, int width, int height) {
 
 } // namespace
 
-Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop, QWidget* parent)
-    : QMainWindow(parent), appFolder_(std::move(appFolder)), desktop_(desktop),
-      journal_(appFolder_) {
+Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
+             automation::Registry& registry, platform::Processes& processes, QWidget* parent)
+    : QMainWindow(parent), appFolder_(std::move(appFolder)), desktop_(desktop), registry_(registry),
+      processes_(processes), journal_(appFolder_) {
     buildControls();
     buildMenus();
 }
@@ -201,6 +214,7 @@ void Form1::buildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 
     for (QPushButton* b : {Command1, Command2, Command3})
         b->setEnabled(false);
@@ -233,6 +247,9 @@ void Form1::buildControls() {
     });
     connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(Combo3, &QComboBox::activated, this, &Form1::Combo3_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Drive1, &DriveList::changed, this, &Form1::Drive1_Change);
     connect(Dir1, &DirList::openRequested, this, &Form1::openFolder);
     connect(Dir1, &DirList::changed, this, &Form1::Dir1_Change);
@@ -255,12 +272,25 @@ void Form1::buildMenus() {
 void Form1::Form_Load() {
     ensureFolder("Journal");
     ensureFolder("toconfigure");
+    wjsf();
     writeVersionFile();
     setWindowTitle(q("晴木V" + versionText()));
+    detectSuites();
     Timer1->stop();
     clearModeOptions();
     Dir1->setEnabled(false);
     Drive1->setEnabled(false);
+    CheckForUpdate();
+}
+
+void Form1::wjsf() {
+    const std::vector<std::string> messages = support_files::wjsf(appFolder_, payloads_);
+    if (messages.empty())
+        return;
+    std::string text;
+    for (const std::string& m : messages)
+        text += (text.empty() ? "" : "\r\n") + m;
+    showError(text);
 }
 
 void Form1::ensureFolder(const char* name) {
@@ -285,8 +315,65 @@ void Form1::writeVersionFile() {
         showError("无法写入版本文件“" + pathText(file) + "”。请检查该文件夹是否可写。");
 }
 
+void Form1::CheckForUpdate() {
+    const update_check::UpdateCheckResult r = update_check::CheckForUpdate(appFolder_);
+    versionPageUrl_ = r.versionPageUrl;
+    if (r.gjgxCaption)
+        gjgx->setTitle(menuText(*r.gjgxCaption));
+    gxqk->setText(menuText(r.gxqkCaption));
+    gxqk->setEnabled(r.gxqkEnabled);
+    if (r.timer1Enabled)
+        Timer1->start();
+}
+
+void Form1::Timer1_Timer() {
+    setWindowTitle(q(update_check::titleAfterTick(windowTitle().toStdString())));
+}
+
 void Form1::showError(const std::string& text) {
     desktop_.messageBox(text, "系统提示", platform::mb::Ok | platform::mb::IconWarning);
+}
+
+namespace {
+
+// The status label, the mode options and the journal as the detection sees them.
+class DetectionAdapter : public detection::DetectionView {
+public:
+    explicit DetectionAdapter(Form1& form) : form_(form) {}
+    std::string statusCaption() const override { return boxTextOf(form_.Label2->text()); }
+    void setStatusCaption(const std::string& caption) override {
+        QString shown = q(caption);
+        shown.replace("\r\n", "\n");
+        form_.Label2->setText(shown);
+    }
+    void setModeOptionEnabled(detection::ModeOption option, bool enabled) override {
+        QRadioButton* options[] = {form_.Option1, form_.Option2, form_.Option3, form_.Option4};
+        options[static_cast<int>(option) - 1]->setEnabled(enabled);
+    }
+    void setJournalLine(const std::string& line) override { form_.journalLine = line; }
+    void rz() override { form_.rz(); }
+
+private:
+    static std::string boxTextOf(QString shown) {
+        shown.replace("\n", "\r\n");
+        return shown.toStdString();
+    }
+    Form1& form_;
+};
+
+} // namespace
+
+void Form1::detectSuites() {
+    DetectionAdapter view(*this);
+    detection::detectSuites(registry_, view);
+}
+
+void Form1::Wordjc() {
+    detection::Wordjc({registry_, desktop_, processes_});
+}
+
+void Form1::Exceljc() {
+    detection::Exceljc({registry_, desktop_, processes_});
 }
 
 void Form1::clearModeOptions() {
@@ -310,18 +397,22 @@ void Form1::chooseMode(const char* pattern, QPushButton* button, const char* cap
 }
 
 void Form1::Option1_Click() {
+    Wordjc();
     chooseMode("*.doc", Command1, "文档内容替换");
 }
 
 void Form1::Option2_Click() {
+    Exceljc();
     chooseMode("*.xls", Command2, "表格内容替换");
 }
 
 void Form1::Option3_Click() {
+    Wordjc();
     chooseMode("*.doc", Command1, "文档内容替换");
 }
 
 void Form1::Option4_Click() {
+    Exceljc();
     chooseMode("*.xls", Command2, "表格内容替换");
 }
 
@@ -353,6 +444,74 @@ void Form1::Dir1_Change() {
     }
     if (Option2->isChecked() || Option4->isChecked())
         Command2->setEnabled(hasFiles);
+}
+
+// ---------------------------------------------------------------- batch runs
+
+namespace {
+
+// The window's live controls as the batch operations read them, and its log
+// box and journal as they report to them.
+class WindowBinding : public engines::RunInputs,
+                      public engines::HeaderFooterInputs,
+                      public engines::Reporter {
+public:
+    explicit WindowBinding(Form1& form) : f(form) {}
+
+    engines::Mode mode() const override {
+        if (f.Option1->isChecked())
+            return engines::Mode::WordDoc;
+        if (f.Option2->isChecked())
+            return engines::Mode::ExcelXls;
+        if (f.Option3->isChecked())
+            return engines::Mode::WpsDoc;
+        if (f.Option4->isChecked())
+            return engines::Mode::WpsXls;
+        return engines::Mode::None;
+    }
+    std::string folderPath() const override { return f.Dir1->path().toStdString(); }
+    int fileCount() const override { return f.File1->fileCount(); }
+    std::string fileName(int index) const override { return f.File1->fileName(index); }
+    std::string findText() const override { return f.text1(); }
+    std::string replacementText() const override { return f.text2(); }
+
+    bool headerSelected() const override { return f.Option5->isChecked(); }
+    bool footerSelected() const override { return f.Option6->isChecked(); }
+    std::string headerText() const override { return f.Text4->text().toStdString(); }
+    std::string footerText() const override { return f.Text5->text().toStdString(); }
+    std::string headerPlacement() const override { return f.Combo1->currentText().toStdString(); }
+    std::string footerPlacement() const override { return f.Combo2->currentText().toStdString(); }
+    bool pageNumberTicked() const override { return f.Check3->isChecked(); }
+    std::string pageNumberPlacement() const override {
+        return f.Combo3->currentText().toStdString();
+    }
+    std::string fontName() const override { return f.Text6->text().toStdString(); }
+    std::string fontSize() const override { return f.Text7->text().toStdString(); }
+    bool boldTicked() const override { return f.Check1->isChecked(); }
+
+    void appendLogLine(const std::string& line) override { f.appendLog(line); }
+    void setJournalLine(const std::string& line) override { f.journalLine = line; }
+    void rz() override { f.rz(); }
+
+private:
+    Form1& f;
+};
+
+} // namespace
+
+void Form1::Command1_Click() {
+    WindowBinding window(*this);
+    engines::wordReplace(window, window, registry_);
+}
+
+void Form1::Command2_Click() {
+    WindowBinding window(*this);
+    engines::excelReplace(window, window, registry_);
+}
+
+void Form1::Command3_Click() {
+    WindowBinding window(*this);
+    engines::writeHeadersAndFooters(window, window, window, registry_);
 }
 
 // ---------------------------------------------------------------- combo pairing

@@ -4,8 +4,11 @@
 // the three batch operations, the log box, the detection status and the menus.
 
 #include "batchreplace/folder_lists.h"
+#include "core/automation/automation.h"
 #include "core/journal.h"
 #include "core/platform/desktop.h"
+#include "core/platform/processes.h"
+#include "core/support_files/support_files.h"
 
 #include <QMainWindow>
 
@@ -29,14 +32,27 @@ class QTimer;
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
+    // `registry` serves the office suites' classes; `processes` lets the
+    // open-document guard end a suite's processes.
     Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
-          QWidget* parent = nullptr);
+          automation::Registry& registry = automation::defaultRegistry(),
+          platform::Processes& processes = platform::systemProcesses(), QWidget* parent = nullptr);
 
     // The start-up sequence; runs once before the window is shown.
     void Form_Load();
 
+    // Where `wjsf` takes the support files from: the payloads linked into the
+    // program. Without a source no support file is written.
+    void setPayloads(support_files::PayloadSource source) { payloads_ = std::move(source); }
+    // `wjsf`: writes the support files that are missing beside the program;
+    // a file that cannot be written is named in a message and the start goes on.
+    void wjsf();
+    // The version page's address read by the update check.
+    const std::string& versionPageUrl() const { return versionPageUrl_; }
+
     const std::filesystem::path& appFolder() const { return appFolder_; }
     platform::DesktopServices& desktop() const { return desktop_; }
+    automation::Registry& registry() const { return registry_; }
     // Major, minor and revision of the program joined by "." (1.5.8).
     static std::string versionText();
 
@@ -116,12 +132,25 @@ public slots:
     void Drive1_Change();
     // The folder list's path changed.
     void Dir1_Change();
+    // Title notice of a newer version: the caption grows or starts over.
+    void Timer1_Timer();
+    // Word batch replace.
+    void Command1_Click();
+    // Excel batch replace.
+    void Command2_Click();
+    // Header and footer writer.
+    void Command3_Click();
 
 private:
     void buildControls();
     void buildMenus();
     // Sets the file pattern, caption and prompts of a mode and enables the lists.
     void chooseMode(const char* pattern, QPushButton* button, const char* caption);
+    // Runs the three office-suite detections.
+    void detectSuites();
+    // The open-document guards for Word documents and Excel workbooks.
+    void Wordjc();
+    void Exceljc();
     // Clears the four mode options without running their handlers.
     void clearModeOptions();
     // Opens a folder of the folder list, or says why it cannot.
@@ -129,10 +158,17 @@ private:
     // Creates a working folder when missing; says so when it cannot.
     void ensureFolder(const char* name);
     void writeVersionFile();
+    // Asks the version page for a newer release and shows the answer in the
+    // update menu; starts the title notice when there is one.
+    void CheckForUpdate();
     void showError(const std::string& text);
 
     std::filesystem::path appFolder_;
     platform::DesktopServices& desktop_;
+    automation::Registry& registry_;
+    platform::Processes& processes_;
     journal::Journal journal_;
     QString currentDrive_;
+    support_files::PayloadSource payloads_;
+    std::string versionPageUrl_;
 };

@@ -1,6 +1,7 @@
 #include "batchreplace/form1.h"
 #include "core/platform/app_folder.h"
 #include "desktop/qt_desktop_services.h"
+#include "payloads/payloads.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -12,6 +13,7 @@ int main(int argc, char* argv[]) {
     desktop::QtDesktopServices desktopServices;
     Form1 form1(platform::executableFolder(), desktopServices);
     desktopServices.setParent(&form1);
+    form1.setPayloads(payloads::find);
     form1.Form_Load();
 
     // Opened centred on the screen.

@@ -31,6 +31,18 @@ pid_t startChild(const std::string& name) {
     return pid;
 }
 
+// Waits until the child runs under its new name: right after the spawn its
+// command line may still be the parent's.
+void waitUntilListed(platform::Processes& processes, const std::string& name, size_t count) {
+    std::vector<platform::ProcessInfo> found;
+    std::string error;
+    for (int i = 0; i < 200; ++i) {
+        if (processes.findByName(name, found, error) && found.size() >= count)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 // Waits for the child to end; returns the signal that ended it, or 0.
 int reap(pid_t pid) {
     int status = 0;
@@ -75,6 +87,7 @@ protected:
 TEST_F(SystemProcesses, FindsAChildByItsNameInAnyCaseAndEndsIt) {
     const pid_t child = startChild(name);
     ASSERT_GT(child, 0);
+    waitUntilListed(processes, name, 1);
 
     std::vector<platform::ProcessInfo> found;
     std::string error;
@@ -98,6 +111,7 @@ TEST_F(SystemProcesses, EndingByNameEndsEveryProcessOfThatName) {
     ASSERT_GT(first, 0);
     ASSERT_GT(second, 0);
     ASSERT_GT(other, 0);
+    waitUntilListed(processes, name, 2);
 
     detection::endProcessesNamed(processes, name);
 

@@ -1,13 +1,16 @@
 // The main window: start state, modes, lists and buttons, combo pairing, menus.
 
 #include "batchreplace/form1.h"
+#include "detection/fakes.h"
 #include "support/fake_desktop.h"
+#include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -39,13 +42,27 @@ class Form1Test : public QObject {
     std::unique_ptr<TempFolder> app;
     std::unique_ptr<TempFolder> docs;
     std::unique_ptr<FakeDesktop> desktop;
+    std::unique_ptr<automation::Registry> registry;
+    detection_fakes::FakeProcesses processes;
     std::unique_ptr<Form1> form;
+
+    // Every suite answers: an Excel 2016 and both WPS servers.
+    void registerSuites() {
+        for (const char* cls : {"excel.Application", "ET.Application", "KET.Application"}) {
+            registry->registerClass(cls, [] {
+                auto app = std::make_shared<detection_fakes::FakeApplication>();
+                app->values["<default>"] = automation::Value("Suite");
+                app->values["Version"] = automation::Value("16.0");
+                return automation::Object(app);
+            });
+        }
+    }
 
     // A window started in `docs`, which holds a.doc, b.DOC, c.xls and the
     // subfolders words (x.doc) and sheets (y.xls).
     void start() {
         QDir::setCurrent(qpath(docs->path()));
-        form = std::make_unique<Form1>(app->path(), *desktop);
+        form = std::make_unique<Form1>(app->path(), *desktop, *registry, processes);
         form->Form_Load();
     }
 
@@ -72,6 +89,8 @@ private slots:
         app = std::make_unique<TempFolder>();
         docs = std::make_unique<TempFolder>();
         desktop = std::make_unique<FakeDesktop>();
+        registry = std::make_unique<automation::Registry>();
+        registerSuites();
         for (const char* name : {"a.doc", "b.DOC", "c.xls"})
             writeFile(*docs / name, "x");
         std::filesystem::create_directory(*docs / "words");
@@ -113,6 +132,78 @@ private slots:
         QVERIFY(desktop->boxes.empty());
         // The client area is 9810 x 7440 twips.
         QCOMPARE(form->centralWidget()->size(), QSize(654, 496));
+    }
+
+    void detectionFillsTheStatusLabelAndDisablesMissingSuites() {
+        QVERIFY(
+            form->Label2->text().startsWith("1、本机系统提示: 已安装offcce 2016版本 版本号：16.0"));
+        for (QRadioButton* o : {form->Option1, form->Option2, form->Option3, form->Option4})
+            QVERIFY(o->isEnabled());
+
+        registry = std::make_unique<automation::Registry>();
+        start();
+        QCOMPARE(form->Label2->text(), QString("\n1、获取offcce版本失败\n2、未安装WPS-V8或以下版本"
+                                               "\n3、未安装WPS-V9或以上版本"));
+        for (QRadioButton* o : {form->Option1, form->Option2, form->Option3, form->Option4})
+            QVERIFY(!o->isEnabled());
+    }
+
+    void guardRunsBeforeEveryModeChange() {
+        // A running Word holds an open document; the user answers No.
+        auto collection = std::make_shared<detection_fakes::FakeCollection>();
+        collection->entries.push_back(automation::Value("a.doc"));
+        auto word = std::make_shared<detection_fakes::FakeApplication>();
+        word->values["Documents"] = automation::Value(automation::Object(collection));
+        registry->registerClass(
+            "Word.Application", [] { return automation::Object(); },
+            [word] { return automation::Object(word); });
+        desktop->answers.push_back(platform::answer::No);
+        form->Option3->click();
+        QCOMPARE(desktop->boxes.size(), size_t(1));
+        QCOMPARE(desktop->boxes[0].title, std::string("关闭确认..."));
+        QCOMPARE(desktop->exitCode, 0);
+        // Excel modes ask the Excel guard, which finds no running Excel.
+        form->Option2->click();
+        QCOMPARE(desktop->boxes.size(), size_t(1));
+    }
+
+    void buttonsRunTheOperationsOnTheListedFiles() {
+        scripted::Server server;
+        auto& word = server.object("word");
+        auto& documents = server.object("docs");
+        auto& doc = server.object("doc");
+        auto& content = server.object("content");
+        auto& find = server.object("find");
+        word.onGet("Documents", documents);
+        word.onGet("ActiveDocument", doc);
+        documents.onCall("Open", doc);
+        doc.onGet("Content", content);
+        content.onGet("Find", find);
+        // a.doc: found, then the replacement; b.DOC: not found.
+        find.onCall("Execute", scripted::inTurn({automation::Value(true), automation::Value(true),
+                                                 automation::Value(false)}));
+        server.provide(*registry, "word.Application", word);
+
+        form->Option1->click();
+        openFolder(*docs / "words");
+        openFolder(docs->path());                // a.doc and b.DOC
+        form->File1->item(0)->setSelected(true); // a selection changes nothing
+        form->Text1->setPlainText("旧");
+        form->Text2->setPlainText("新");
+        form->Command1->click();
+        QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 没找到替换的内容\r\n"));
+        const auto calls = server.transcript();
+        const std::string openA = "call docs.Open(\"" + (docs->path() / "a.doc").string() + "\")";
+        QVERIFY(std::find(calls.begin(), calls.end(), openA) != calls.end());
+        QVERIFY(std::find(calls.begin(), calls.end(), "call find.Execute(\"旧\")") != calls.end());
+        QCOMPARE(calls.back(), std::string("call word.Quit()"));
+
+        // The Excel button does nothing in a Word-document mode.
+        const size_t before = server.transcript().size();
+        form->Command2->setEnabled(true);
+        form->Command2->click();
+        QCOMPARE(server.transcript().size(), before);
+        QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 没找到替换的内容\r\n"));
     }
 
     void startCreatesWorkingFoldersAndRewritesVersionFile() {
@@ -239,7 +330,9 @@ private slots:
 
     void updateEntryStartsTheUpdaterAndCloses() {
         form->show();
-        form->gxqk->trigger();
+        // Without a version page the check disabled the entry; its handler
+        // is what is tested here.
+        form->gxqk_Click();
         QCOMPARE(desktop->starts.size(), size_t(1));
         QCOMPARE(desktop->starts[0].program.parent_path(), app->path());
         QCOMPARE(desktop->starts[0].showStyle, platform::show::Normal);
@@ -249,7 +342,7 @@ private slots:
     void updaterThatCannotStartKeepsTheWindowOpen() {
         form->show();
         desktop->startSucceeds = false;
-        form->gxqk->trigger();
+        form->gxqk_Click();
         QVERIFY(form->isVisible());
         QCOMPARE(desktop->boxes.size(), size_t(1));
         QVERIFY(desktop->boxes[0].text.find(app->path().string()) != std::string::npos);
