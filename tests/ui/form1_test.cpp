@@ -161,7 +161,7 @@ private slots:
         form->Option3->click();
         QCOMPARE(desktop->boxes.size(), size_t(1));
         QCOMPARE(desktop->boxes[0].title, std::string("关闭确认..."));
-        QCOMPARE(desktop->exitCode, 0);
+        QCOMPARE(desktop->exitCode, std::optional<int>(0));
         // Excel modes ask the Excel guard, which finds no running Excel.
         form->Option2->click();
         QCOMPARE(desktop->boxes.size(), size_t(1));
