@@ -205,6 +205,12 @@ bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& erro
     const fs::path partial = to.parent_path() / ("." + shown(to.filename()) + ".new");
     std::error_code ec;
     fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
+    // The new file keeps the permissions of the one it replaces, so a
+    // program stays a program.
+    std::error_code noOld;
+    const fs::file_status old = fs::status(to, noOld);
+    if (!ec && !noOld && fs::is_regular_file(old))
+        fs::permissions(partial, old.permissions(), ec);
     if (!ec)
         fs::rename(partial, to, ec);
     if (ec) {

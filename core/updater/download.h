@@ -86,8 +86,9 @@ private:
     bool committed_ = false;
 };
 
-// Copies `from` over `to` so that `to` is replaced only by a whole copy.
-// False with a reason naming both files when it fails.
+// Copies `from` over `to` so that `to` is replaced only by a whole copy,
+// which keeps the permissions of the file it replaces. False with a reason
+// naming both files when it fails.
 bool replaceWithCopy(const std::filesystem::path& from, const std::filesystem::path& to,
                      std::string& error);
 

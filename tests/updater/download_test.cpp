@@ -158,6 +158,14 @@ TEST(WholeFiles, CopyReplacesOrLeavesTheTargetAlone) {
     ASSERT_TRUE(replaceWithCopy(app / "download.bin", app / "prog.exe", error)) << error;
     EXPECT_EQ(readFile(app / "prog.exe"), std::string(3000, 'n'));
 
+    // A program stays a program.
+    fs::permissions(app / "prog.exe", fs::perms::owner_all | fs::perms::group_read);
+    writeFile(app / "download.bin", "v2");
+    ASSERT_TRUE(replaceWithCopy(app / "download.bin", app / "prog.exe", error)) << error;
+    EXPECT_EQ(readFile(app / "prog.exe"), "v2");
+    EXPECT_EQ(fs::status(app / "prog.exe").permissions(),
+              fs::perms::owner_all | fs::perms::group_read);
+
     // A folder of that name cannot be replaced by a file.
     fs::create_directories(app / "busy" / "inside");
     EXPECT_FALSE(replaceWithCopy(app / "download.bin", app / "busy", error));
