@@ -139,8 +139,20 @@ void Form2::Form_Load() {
     // 3-4. Kept in updata.ini and read back with its lines joined.
     const fs::path info = config::updateInformationFile(appFolder_);
     std::string error;
-    writeTextLine(info, page, error);
-    const std::string all = config::ReadJoinedLines(info).value_or(std::string());
+    std::string all;
+    if (writeTextLine(info, page, error)) {
+        all = config::ReadJoinedLines(info).value_or(std::string());
+    } else {
+        // An older copy must not stand in for this page: its lines are
+        // joined here as the file would have given them
+        // (a line ends at CR or CR LF; a lone LF belongs to its line).
+        for (std::size_t i = 0; i < page.size(); ++i) {
+            if (page[i] != '\r')
+                all += page[i];
+            else if (i + 1 < page.size() && page[i + 1] == '\n')
+                ++i;
+        }
+    }
 
     // 5. The latest version; none, or zero, ends the load here.
     const auto version = config::CutVersion(all);

@@ -262,6 +262,15 @@ private slots:
         QCOMPARE(run->desktop.exitCode, std::optional<int>(0));
     }
 
+    void anUnwritableCopyOfThePageStillGivesThisPage() {
+        auto run = makeRun();
+        writeFile(run->app / "toconfigure", "a file where the folder should be");
+        run->form->Form_Load();
+        QCOMPARE(run->form->Text2->text(), QString("1.5.9"));
+        QCOMPARE(run->form->Text5->toPlainText(), QString::fromUtf8(" 修正若干问题增加说明"));
+        QTRY_VERIFY(finished(*run->form));
+    }
+
     void aPageWithoutTheMethodEndFillsOnlyTheAddress() {
         versionPage = pageWith("<p>地 " + server.url("/share/ok") + "址结</p><p>方 自动" +
                                "</p><p>更 说明说结</p>");
