@@ -82,10 +82,10 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
                     "找不到文件" + inQuotes(path) + "。请确认文件仍在该文件夹中，然后再试。");
     }
     if (S_ISDIR(fileStat.st_mode))
-        throw Error(errorNumber, inQuotes(path) + "是文件夹，不是" + formatLabel(format) + "。");
+        throw Error(errorNumber, inQuotes(path) + "是文件夹，不是 " + formatLabel(format) + "。");
     if (!S_ISREG(fileStat.st_mode))
         throw Error(errorNumber,
-                    inQuotes(path) + "不是普通文件，无法作为" + formatLabel(format) + "打开。");
+                    inQuotes(path) + "不是普通文件，无法作为 " + formatLabel(format) + " 打开。");
 
     Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
@@ -105,9 +105,9 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
     }
     if (got == 0)
         throw Error(errorNumber,
-                    "文件" + inQuotes(path) + "是空文件，不是" + formatLabel(format) + "。");
+                    "文件" + inQuotes(path) + "是空文件，不是 " + formatLabel(format) + "。");
     if (got < static_cast<ssize_t>(head.size()) || head != kCompoundFileSignature)
-        throw Error(errorNumber, "文件" + inQuotes(path) + "不是" + formatLabel(format) +
+        throw Error(errorNumber, "文件" + inQuotes(path) + "不是 " + formatLabel(format) +
                                      "，可能是其他格式的文件改了扩展名。" + saveAsAdvice(format));
 
     OpenCheck result;

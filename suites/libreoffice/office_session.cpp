@@ -717,19 +717,20 @@ LoadedDocument Session::load(const files::OpenCheck& check, files::Format format
             uno::properties({{"URL", Any(url)}, {"InteractionHandler", Any(handler)}});
         const std::string type = toUtf8(detection->queryTypeByDescriptor(descriptor, true));
         if (!isExpectedType(format, type) && !questions->passwordAsked()) {
+            const bool word = format == files::Format::Word97;
+            const std::string advice = word ? "请在 Word 中另存为“Word 97-2003 文档”后再试。"
+                                            : "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。";
             if (isOlderVersionType(type))
-                throw Error(
-                    errorNumber,
-                    "文件" + inQuotes(path) + "是旧版本（" +
-                        (format == files::Format::Word97 ? "Word 95 或更早" : "Excel 95 或更早") +
-                        "）的格式，不是" + label + "。" +
-                        (format == files::Format::Word97
-                             ? "请在 Word 中另存为“Word 97-2003 文档”后再试。"
-                             : "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。"));
-            throw Error(errorNumber, "文件" + inQuotes(path) + "不是" + label +
-                                         (type.empty() ? std::string("，也不是能识别的格式")
-                                                       : "（识别为 " + type + "）") +
-                                         "。");
+                throw Error(errorNumber, "文件" + inQuotes(path) + "是旧版本（" +
+                                             (word ? "Word 95 或更早" : "Excel 95 或更早") +
+                                             "）的格式，不是 " + label + "。" + advice);
+            if (word && type.rfind("calc_", 0) == 0)
+                throw Error(errorNumber, "文件" + inQuotes(path) + "是电子表格，不是 " + label +
+                                             "。请确认文件的扩展名。");
+            if (!word && type.rfind("writer_", 0) == 0)
+                throw Error(errorNumber, "文件" + inQuotes(path) + "是文字处理文档，不是 " + label +
+                                             "。请确认文件的扩展名。");
+            throw Error(errorNumber, "文件" + inQuotes(path) + "已损坏，或不是 " + label + "。");
         }
     }
 
@@ -764,14 +765,17 @@ LoadedDocument Session::load(const files::OpenCheck& check, files::Format format
         } else if (!questions->otherQuestion().empty()) {
             detail = "（" + questions->otherQuestion() + "）";
         }
-        throw Error(errorNumber, "无法打开文件" + inQuotes(path) + "：文件已损坏，或不是" + label +
+        throw Error(errorNumber, "无法打开文件" + inQuotes(path) + "：文件已损坏，或不是 " + label +
                                      detail + "。");
     }
 
     LoadedDocument loaded;
     loaded.component = component;
-    const std::string lockedBy = questions->lockedBy();
+    std::string lockedBy = questions->lockedBy();
     if (!lockedBy.empty()) {
+        // The lock file names the user plainly; the office's text adds the time.
+        if (const auto owner = files::readLockFile(files::lockFilePath(path)))
+            lockedBy = owner->displayName();
         loaded.readOnlyReason = "文件" + inQuotes(path) + "正被 " + lockedBy +
                                 " 打开并锁定，不能保存，原文件保持不变。请等对方关闭该文件后再试。";
     } else if (!check.folderWritable) {

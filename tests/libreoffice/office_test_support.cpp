@@ -211,14 +211,20 @@ std::vector<fs::path> convert(const std::vector<fs::path>& sources, const std::s
     const std::string log = profile.string() + ".log";
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        throw std::runtime_error("cannot start " + arguments[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    // On its first start with a new profile the office sets the profile up
+    // and exits asking to be started again (exit code 81).
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        if (rc != 0)
+            break;
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || (WEXITSTATUS(status) != 81 && WEXITSTATUS(status) != 79))
+            break;
     }
+    posix_spawn_file_actions_destroy(&actions);
 
     std::vector<fs::path> results;
     for (const auto& s : sources) {
@@ -356,7 +362,13 @@ std::map<std::string, std::vector<std::string>> ReadBack::sheets() const {
         const std::string content = (*t)[2];
         for (auto c = std::sregex_iterator(content.begin(), content.end(), cell);
              c != std::sregex_iterator(); ++c) {
-            const std::string text = plainText((*c)[2]);
+            // The paragraphs of the cell; the whitespace around them is layout.
+            const std::string inner = (*c)[2];
+            static const std::regex paragraphs(R"re(<text:p[^>]*>([\s\S]*?)</text:p>)re");
+            std::string text;
+            for (auto p = std::sregex_iterator(inner.begin(), inner.end(), paragraphs);
+                 p != std::sregex_iterator(); ++p)
+                text += (text.empty() ? "" : "\n") + plainText((*p)[1]);
             if (!text.empty())
                 cells.push_back(text);
         }
