@@ -30,7 +30,9 @@ std::string standardDescription(long number) {
     }
 }
 
-Error makeError(long number) { return Error(number, standardDescription(number)); }
+Error makeError(long number) {
+    return Error(number, standardDescription(number));
+}
 
 // ---------------------------------------------------------------- Object
 
@@ -60,9 +62,13 @@ Value Object::item(const std::vector<Value>& index) const {
     return checked().invoke(CallKind::Get, "", Args{index, {}});
 }
 
-Value Object::value() const { return checked().invoke(CallKind::Get, "", Args{}); }
+Value Object::value() const {
+    return checked().invoke(CallKind::Get, "", Args{});
+}
 
-Object::Enumerator Object::enumerate() const { return Enumerator(checked().enumerate()); }
+Object::Enumerator Object::enumerate() const {
+    return Enumerator(checked().enumerate());
+}
 
 std::unique_ptr<Enumeration> Dispatch::enumerate() {
     throw makeError(errors::MemberNotSupported);
@@ -108,7 +114,10 @@ std::optional<double> parseNumber(std::string_view text) {
         s.remove_prefix(1);
     double d = 0;
     auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
-    if (ec != std::errc() || ptr != s.data() + s.size())
+    if (ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(d))
+        return std::nullopt;
+    // Only digits, signs, a point and an exponent make a number ("nan" does not).
+    if (s.find_first_not_of("0123456789+-.eE") != std::string_view::npos)
         return std::nullopt;
     return d;
 }
@@ -219,7 +228,9 @@ std::string Value::debugString() const {
 
 // ---------------------------------------------------------------- Registry
 
-std::string foldClassName(std::string_view className) { return asciiLower(className); }
+std::string foldClassName(std::string_view className) {
+    return asciiLower(className);
+}
 
 void Registry::registerClass(std::string_view className, Factory create, ActiveLookup active) {
     classes_[foldClassName(className)] = Entry{std::move(create), std::move(active)};

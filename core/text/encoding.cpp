@@ -90,7 +90,9 @@ std::string convert(std::string_view in, const std::string& from, const std::str
 #endif
 
 // Replaces invalid UTF-8 sequences with U+FFFD.
-std::string sanitizeUtf8(std::string_view in) { return utf16ToUtf8(utf8ToUtf16(in)); }
+std::string sanitizeUtf8(std::string_view in) {
+    return utf16ToUtf8(utf8ToUtf16(in));
+}
 
 } // namespace
 
@@ -216,7 +218,9 @@ std::string utf8ToAnsi(std::string_view utf8) {
     return wideToCodePage(std::wstring(u.begin(), u.end()), codePageOf(ansiCodeSet()));
 }
 
-std::string ansiToUtf8(std::string_view bytes) { return decodeToUtf8(bytes, ansiCodeSet()); }
+std::string ansiToUtf8(std::string_view bytes) {
+    return decodeToUtf8(bytes, ansiCodeSet());
+}
 
 std::string decodeToUtf8(std::string_view bytes, std::string_view codeSet) {
     const std::wstring w = codePageToWide(bytes, codePageOf(std::string(codeSet)));
@@ -230,7 +234,9 @@ std::string utf8ToAnsi(std::string_view utf8) {
     return convert(utf8, "UTF-8", to, "?");
 }
 
-std::string ansiToUtf8(std::string_view bytes) { return decodeToUtf8(bytes, ansiCodeSet()); }
+std::string ansiToUtf8(std::string_view bytes) {
+    return decodeToUtf8(bytes, ansiCodeSet());
+}
 
 std::string decodeToUtf8(std::string_view bytes, std::string_view codeSet) {
     if (isUtf8Name(codeSet))

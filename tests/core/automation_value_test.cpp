@@ -43,6 +43,8 @@ TEST(AutomationValue, VisualBasicConversions) {
     EXPECT_EQ(Value(3.5).toInteger(), 4);
     EXPECT_EQ(errorNumber([] { Value("16.0.1").toDouble(); }), automation::errors::TypeMismatch);
     EXPECT_EQ(errorNumber([] { Value("").toDouble(); }), automation::errors::TypeMismatch);
+    EXPECT_EQ(errorNumber([] { Value("nan").toDouble(); }), automation::errors::TypeMismatch);
+    EXPECT_EQ(errorNumber([] { Value("inf").toDouble(); }), automation::errors::TypeMismatch);
     EXPECT_EQ(errorNumber([] { Value(1).toObject(); }), automation::errors::ObjectRequired);
 }
 

@@ -10,15 +10,20 @@ TEST(Encoding, Utf16RoundTripCountsCodeUnits) {
 }
 
 TEST(Encoding, InvalidUtf8BecomesReplacementCharacters) {
-    EXPECT_EQ(text::utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(text::utf8ToUtf16("\xE6\x9B"), u"\uFFFD"); // cut short
+    EXPECT_EQ(text::utf8ToUtf16("a\xFF"
+                                "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(text::utf8ToUtf16("\xE6\x9B"), u"\uFFFD");       // cut short
     EXPECT_EQ(text::utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD"); // overlong
 }
 
 TEST(Encoding, CodePage936BothWaysAndUnrepresentableAsQuestionMark) {
     text::setAnsiCodeSet("CP936");
-    EXPECT_EQ(text::utf8ToAnsi("更新a"), "\xB8\xFC\xD0\xC2" "a");
-    EXPECT_EQ(text::ansiToUtf8("\xB8\xFC\xD0\xC2" "a"), "更新a");
+    EXPECT_EQ(text::utf8ToAnsi("更新a"), "\xB8\xFC\xD0\xC2"
+                                         "a");
+    EXPECT_EQ(text::ansiToUtf8("\xB8\xFC\xD0\xC2"
+                               "a"),
+              "更新a");
     EXPECT_EQ(text::utf8ToAnsi("ह😀x"), "??x");
     text::setAnsiCodeSet("");
 }

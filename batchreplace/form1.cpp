@@ -1,0 +1,576 @@
+#include "batchreplace/form1.h"
+
+#include "batchreplace/contact_window.h"
+#include "batchreplace/decoration.h"
+#include "batchreplace_version.h"
+#include "core/detection/document_guard.h"
+#include "core/detection/suite_detection.h"
+#include "core/engines/excel_replace.h"
+#include "core/engines/header_footer.h"
+#include "core/engines/run_inputs.h"
+#include "core/engines/word_replace.h"
+#include "core/platform/app_folder.h"
+#include "core/text/encoding.h"
+#include "core/update_check/update_check.h"
+#include "desktop/twips.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <fstream>
+#include <system_error>
+
+using desktop::twipsRect;
+
+namespace {
+
+// Client area of the window, in twips.
+constexpr int kClientWidth = 9810;
+constexpr int kClientHeight = 7440;
+// Height of the tab strip: controls on a tab are placed relative to the tab
+// control, the page starts below its strip.
+constexpr int kTabStripTwips = 300;
+
+const QColor kLightPink(255, 192, 192);
+const QColor kLightOrange(255, 224, 192);
+const QColor kLightGreen(192, 255, 192);
+const QColor kRed(255, 0, 0);
+const QColor kPurple(192, 0, 192);
+
+QString q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// A menu caption shown as written: '&' would otherwise mark a shortcut key.
+QString menuText(const std::string& s) {
+    return q(s).replace('&', "&&");
+}
+
+std::string pathText(const std::filesystem::path& p) {
+    const auto u8 = p.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+void setBackground(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+void setTextColour(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    w->setPalette(p);
+}
+
+// Multi-line boxes hold their line breaks as CR LF, as the operations expect.
+std::string boxText(const QPlainTextEdit* box) {
+    QString t = box->toPlainText();
+    t.replace("\n", "\r\n");
+    return t.toStdString();
+}
+
+template <typename W> W* place(W* w, int left, int top, int width, int height) {
+    w->setGeometry(twipsRect(left, top, width, height));
+    return w;
+}
+
+} // namespace
+
+Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
+             automation::Registry& registry, platform::Processes& processes, QWidget* parent)
+    : QMainWindow(parent), appFolder_(std::move(appFolder)), desktop_(desktop), registry_(registry),
+      processes_(processes), journal_(appFolder_) {
+    buildControls();
+    buildMenus();
+}
+
+std::string Form1::versionText() {
+    return std::to_string(build_version::major) + "." + std::to_string(build_version::minor) + "." +
+           std::to_string(build_version::revision);
+}
+
+void Form1::buildControls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(desktop::twips(kClientWidth), desktop::twips(kClientHeight));
+    setCentralWidget(client);
+
+    SSTab1 = place(new QTabWidget(client), 20, 120, 9735, 6135);
+    auto* tab0 = new QWidget;
+    SSTab1->addTab(tab0, "文档替换添加");
+    SSTab1->addTab(new QWidget, "功能添加中1");
+    SSTab1->addTab(new QWidget, "功能添加中2");
+    SSTab1->setCurrentIndex(0);
+    // Positions on the tab are given relative to the tab control.
+    auto onTab = [](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(twipsRect(left - 30, top - kTabStripTwips, width, height));
+    };
+
+    // Mode choice.
+    Frame3 = new QGroupBox("选择文档格式", tab0);
+    onTab(Frame3, 120, 360, 9495, 615);
+    Label1 = place(new QLabel("微软", Frame3), 360, 280, 375, 255);
+    setTextColour(Label1, kRed);
+    Option1 = place(new QRadioButton("word.doc", Frame3), 960, 280, 1095, 180);
+    Option2 = place(new QRadioButton("excel.xls", Frame3), 2160, 240, 1215, 255);
+    Label3 = place(new QLabel("金山wps", Frame3), 6240, 285, 735, 255);
+    setTextColour(Label3, kPurple);
+    Option3 = place(new QRadioButton("wps.doc", Frame3), 6960, 240, 1095, 300);
+    Option4 = place(new QRadioButton("wps.xls", Frame3), 8040, 240, 1095, 300);
+    // Radio buttons are at least as tall as their indicator.
+    for (QRadioButton* o : {Option1, Option2, Option3, Option4})
+        o->setMinimumHeight(18);
+
+    // Lists and the log.
+    Frame1 = new QGroupBox(tab0);
+    onTab(Frame1, 120, 1080, 5295, 4935);
+    setBackground(Frame1, kLightGreen);
+    Frame2 = place(new QGroupBox("所在文件夹", Frame1), 120, 240, 2565, 2985);
+    Drive1 = place(new DriveList(Frame2), 120, 360, 2340, 300);
+    Dir1 = place(new DirList(Frame2), 120, 750, 2340, 2190);
+    Frame4 = place(new QGroupBox("要替换的文档", Frame1), 2760, 240, 2400, 2985);
+    File1 = place(new FileList(Frame4), 120, 240, 2175, 2610);
+    Text3 = place(new QPlainTextEdit(Frame1), 120, 3240, 5055, 1575);
+    Text3->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text3->setReadOnly(true);
+
+    // The replace operations.
+    Frame6 = new QGroupBox("文档 表格替换", tab0);
+    onTab(Frame6, 5520, 3840, 4095, 2175);
+    setBackground(Frame6, kLightPink);
+    new ShapeOutline(Frame6, twipsRect(40, 240, 3975, 1095));
+    Text1 = place(new QPlainTextEdit(Frame6), 100, 360, 3855, 360);
+    Text1->setPlainText("输入原内容\n");
+    Text2 = place(new QPlainTextEdit(Frame6), 100, 840, 3840, 375);
+    Text2->setPlainText("输入新替换内容\n");
+    for (QPlainTextEdit* box : {Text1, Text2})
+        box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Command1 = place(new QPushButton("doc文档替换", Frame6), 240, 1440, 1335, 495);
+    Command2 = place(new QPushButton("xls表格替换", Frame6), 2580, 1440, 1335, 495);
+
+    // Header and footer settings.
+    Frame5 = new QGroupBox("Word 页眉 页脚 页码", tab0);
+    onTab(Frame5, 5520, 1080, 4095, 2655);
+    setBackground(Frame5, kLightOrange);
+    new ShapeOutline(Frame5, twipsRect(50, 210, 3990, 1780));
+    new ShapeOutline(Frame5, twipsRect(1260, 1335, 1695, 615));
+    Option5 = place(new QRadioButton("页眉内容", Frame5), 120, 360, 1025, 180);
+    Option6 = place(new QRadioButton("页脚内容", Frame5), 120, 840, 1025, 255);
+    Check3 = place(new QCheckBox("插入页码", Frame5), 120, 1320, 1025, 250);
+    for (QWidget* w : std::initializer_list<QWidget*>{Option5, Option6, Check3}) {
+        w->setMinimumHeight(18);
+        setBackground(w, kLightOrange);
+    }
+    Text4 = place(new QLineEdit(Frame5), 1320, 360, 1575, 375);
+    Text5 = place(new QLineEdit(Frame5), 1320, 885, 1575, 375);
+    Combo1 = place(new QComboBox(Frame5), 3120, 360, 855, 300);
+    Combo2 = place(new QComboBox(Frame5), 3120, 840, 855, 300);
+    Combo3 = place(new QComboBox(Frame5), 3120, 1320, 855, 300);
+    // Combo boxes react to choices from their list only (`activated`); typed
+    // text chooses nothing.
+    auto fillCombo = [](QComboBox* box, const QStringList& items, const QString& text) {
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->addItems(items);
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+        box->setMinimumHeight(20);
+    };
+    fillCombo(Combo1, {"居左", "居右", "居中"}, "居中");
+    fillCombo(Combo2, {"居右", "居左", "居右", "居中"}, "居左");
+    fillCombo(Combo3, {"居中1", "居中2", "居左", "居右"}, "居中1");
+    Label4[0] = place(new QLabel("字体", Frame5), 1515, 1365, 375, 255);
+    Label4[1] = place(new QLabel("字号", Frame5), 2100, 1365, 375, 255);
+    Label4[2] = place(new QLabel("加粗", Frame5), 2550, 1365, 375, 255);
+    Text6 = place(new QLineEdit("宋体", Frame5), 1395, 1605, 615, 270);
+    Text7 = place(new QLineEdit("10", Frame5), 2070, 1605, 375, 270);
+    Check1 = place(new QCheckBox(Frame5), 2580, 1605, 210, 300);
+    setBackground(Check1, kLightOrange);
+    Command3 = place(new WrappingButton("批量插入页眉页脚页码", Frame5), 240, 2040, 1215, 495);
+
+    // Below the tab control.
+    Label2 = place(new QLabel(client), 120, 6360, 5295, 975);
+    Label5 = place(new QLabel(client), 5520, 6360, 4215, 975);
+    for (QLabel* l : {Label2, Label5}) {
+        setBackground(l, kLightGreen);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setWordWrap(true);
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+
+    for (QPushButton* b : {Command1, Command2, Command3})
+        b->setEnabled(false);
+
+    // The lists start on the current folder of the process.
+    const QString start = QDir::currentPath();
+    QString error;
+    if (!Dir1->setPath(start, error))
+        Dir1->setPath(QDir::rootPath(), error);
+    Drive1->selectVolumeOf(Dir1->path());
+    currentDrive_ = Drive1->drive();
+    File1->setPattern("*.doc");
+    File1->setPath(Dir1->path());
+
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1_Click();
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2_Click();
+    });
+    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option3_Click();
+    });
+    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option4_Click();
+    });
+    connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
+    connect(Combo3, &QComboBox::activated, this, &Form1::Combo3_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Drive1, &DriveList::changed, this, &Form1::Drive1_Change);
+    connect(Dir1, &DirList::openRequested, this, &Form1::openFolder);
+    connect(Dir1, &DirList::changed, this, &Form1::Dir1_Change);
+}
+
+void Form1::buildMenus() {
+    gy = menuBar()->addAction("关于");
+    gjgx = menuBar()->addMenu("工具更新");
+    gxqk = gjgx->addAction("更新情况");
+    das = menuBar()->addAction("微信好友");
+    connect(gy, &QAction::triggered, this, &Form1::gy_Click);
+    connect(gxqk, &QAction::triggered, this, &Form1::gxqk_Click);
+    connect(das, &QAction::triggered, this, &Form1::das_Click);
+    // A fixed border: the user cannot resize the window.
+    setFixedSize(sizeHint());
+}
+
+// ---------------------------------------------------------------- start-up
+
+void Form1::Form_Load() {
+    ensureFolder("Journal");
+    ensureFolder("toconfigure");
+    wjsf();
+    writeVersionFile();
+    setWindowTitle(q("晴木V" + versionText()));
+    detectSuites();
+    Timer1->stop();
+    clearModeOptions();
+    Dir1->setEnabled(false);
+    Drive1->setEnabled(false);
+    CheckForUpdate();
+}
+
+void Form1::wjsf() {
+    const std::vector<std::string> messages = support_files::wjsf(appFolder_, payloads_);
+    if (messages.empty())
+        return;
+    std::string text;
+    for (const std::string& m : messages)
+        text += (text.empty() ? "" : "\r\n") + m;
+    showError(text);
+}
+
+void Form1::ensureFolder(const char* name) {
+    const std::filesystem::path folder = appFolder_ / name;
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec))
+        return;
+    std::filesystem::create_directory(folder, ec);
+    if (ec)
+        showError("无法创建文件夹“" + pathText(folder) + "”：" + ec.message() +
+                  "。请检查程序所在文件夹是否可写。");
+}
+
+void Form1::writeVersionFile() {
+    const std::filesystem::path file = appFolder_ / "toconfigure" / "dqbb.ini";
+    const std::string bytes = text::utf8ToAnsi(versionText() + "\r\n");
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        showError("无法写入版本文件“" + pathText(file) + "”。请检查该文件夹是否可写。");
+}
+
+void Form1::CheckForUpdate() {
+    const update_check::UpdateCheckResult r = update_check::CheckForUpdate(appFolder_);
+    versionPageUrl_ = r.versionPageUrl;
+    if (r.gjgxCaption)
+        gjgx->setTitle(menuText(*r.gjgxCaption));
+    gxqk->setText(menuText(r.gxqkCaption));
+    gxqk->setEnabled(r.gxqkEnabled);
+    if (r.timer1Enabled)
+        Timer1->start();
+}
+
+void Form1::Timer1_Timer() {
+    setWindowTitle(q(update_check::titleAfterTick(windowTitle().toStdString())));
+}
+
+void Form1::showError(const std::string& text) {
+    desktop_.messageBox(text, "系统提示", platform::mb::Ok | platform::mb::IconWarning);
+}
+
+namespace {
+
+// The status label, the mode options and the journal as the detection sees them.
+class DetectionAdapter : public detection::DetectionView {
+public:
+    explicit DetectionAdapter(Form1& form) : form_(form) {}
+    std::string statusCaption() const override { return boxTextOf(form_.Label2->text()); }
+    void setStatusCaption(const std::string& caption) override {
+        QString shown = q(caption);
+        shown.replace("\r\n", "\n");
+        form_.Label2->setText(shown);
+    }
+    void setModeOptionEnabled(detection::ModeOption option, bool enabled) override {
+        QRadioButton* options[] = {form_.Option1, form_.Option2, form_.Option3, form_.Option4};
+        options[static_cast<int>(option) - 1]->setEnabled(enabled);
+    }
+    void setJournalLine(const std::string& line) override { form_.journalLine = line; }
+    void rz() override { form_.rz(); }
+
+private:
+    static std::string boxTextOf(QString shown) {
+        shown.replace("\n", "\r\n");
+        return shown.toStdString();
+    }
+    Form1& form_;
+};
+
+} // namespace
+
+void Form1::detectSuites() {
+    DetectionAdapter view(*this);
+    detection::detectSuites(registry_, view);
+}
+
+void Form1::Wordjc() {
+    detection::Wordjc({registry_, desktop_, processes_});
+}
+
+void Form1::Exceljc() {
+    detection::Exceljc({registry_, desktop_, processes_});
+}
+
+void Form1::clearModeOptions() {
+    for (QRadioButton* o : {Option1, Option2, Option3, Option4}) {
+        const QSignalBlocker block(o);
+        o->setAutoExclusive(false);
+        o->setChecked(false);
+        o->setAutoExclusive(true);
+    }
+}
+
+// ---------------------------------------------------------------- modes
+
+void Form1::chooseMode(const char* pattern, QPushButton* button, const char* caption) {
+    File1->setPattern(pattern);
+    button->setText(caption);
+    Text1->setPlainText("请输入要替换原内容");
+    Text2->setPlainText("请输入新替换内容");
+    Dir1->setEnabled(true);
+    Drive1->setEnabled(true);
+}
+
+void Form1::Option1_Click() {
+    Wordjc();
+    chooseMode("*.doc", Command1, "文档内容替换");
+}
+
+void Form1::Option2_Click() {
+    Exceljc();
+    chooseMode("*.xls", Command2, "表格内容替换");
+}
+
+void Form1::Option3_Click() {
+    Wordjc();
+    chooseMode("*.doc", Command1, "文档内容替换");
+}
+
+void Form1::Option4_Click() {
+    Exceljc();
+    chooseMode("*.xls", Command2, "表格内容替换");
+}
+
+// ---------------------------------------------------------------- lists
+
+void Form1::Drive1_Change() {
+    const QString drive = Drive1->drive();
+    QString error;
+    if (!Dir1->setPath(drive, error)) {
+        showError(error.toStdString());
+        Drive1->selectDrive(currentDrive_);
+        return;
+    }
+    currentDrive_ = drive;
+}
+
+void Form1::openFolder(const QString& folder) {
+    QString error;
+    if (!Dir1->setPath(folder, error))
+        showError(error.toStdString());
+}
+
+void Form1::Dir1_Change() {
+    File1->setPath(Dir1->path());
+    const bool hasFiles = File1->fileCount() > 0;
+    if (Option1->isChecked() || Option3->isChecked()) {
+        Command1->setEnabled(hasFiles);
+        Command3->setEnabled(hasFiles);
+    }
+    if (Option2->isChecked() || Option4->isChecked())
+        Command2->setEnabled(hasFiles);
+}
+
+// ---------------------------------------------------------------- batch runs
+
+namespace {
+
+// The window's live controls as the batch operations read them, and its log
+// box and journal as they report to them.
+class WindowBinding : public engines::RunInputs,
+                      public engines::HeaderFooterInputs,
+                      public engines::Reporter {
+public:
+    explicit WindowBinding(Form1& form) : f(form) {}
+
+    engines::Mode mode() const override {
+        if (f.Option1->isChecked())
+            return engines::Mode::WordDoc;
+        if (f.Option2->isChecked())
+            return engines::Mode::ExcelXls;
+        if (f.Option3->isChecked())
+            return engines::Mode::WpsDoc;
+        if (f.Option4->isChecked())
+            return engines::Mode::WpsXls;
+        return engines::Mode::None;
+    }
+    std::string folderPath() const override { return f.Dir1->path().toStdString(); }
+    int fileCount() const override { return f.File1->fileCount(); }
+    std::string fileName(int index) const override { return f.File1->fileName(index); }
+    std::string findText() const override { return f.text1(); }
+    std::string replacementText() const override { return f.text2(); }
+
+    bool headerSelected() const override { return f.Option5->isChecked(); }
+    bool footerSelected() const override { return f.Option6->isChecked(); }
+    std::string headerText() const override { return f.Text4->text().toStdString(); }
+    std::string footerText() const override { return f.Text5->text().toStdString(); }
+    std::string headerPlacement() const override { return f.Combo1->currentText().toStdString(); }
+    std::string footerPlacement() const override { return f.Combo2->currentText().toStdString(); }
+    bool pageNumberTicked() const override { return f.Check3->isChecked(); }
+    std::string pageNumberPlacement() const override {
+        return f.Combo3->currentText().toStdString();
+    }
+    std::string fontName() const override { return f.Text6->text().toStdString(); }
+    std::string fontSize() const override { return f.Text7->text().toStdString(); }
+    bool boldTicked() const override { return f.Check1->isChecked(); }
+
+    void appendLogLine(const std::string& line) override { f.appendLog(line); }
+    void setJournalLine(const std::string& line) override { f.journalLine = line; }
+    void rz() override { f.rz(); }
+
+private:
+    Form1& f;
+};
+
+} // namespace
+
+void Form1::Command1_Click() {
+    WindowBinding window(*this);
+    engines::wordReplace(window, window, registry_);
+}
+
+void Form1::Command2_Click() {
+    WindowBinding window(*this);
+    engines::excelReplace(window, window, registry_);
+}
+
+void Form1::Command3_Click() {
+    WindowBinding window(*this);
+    engines::writeHeadersAndFooters(window, window, window, registry_);
+}
+
+// ---------------------------------------------------------------- combo pairing
+
+void Form1::Combo2_Click(int position) {
+    if (position >= 0 && position < Combo3->count())
+        Combo3->setEditText(Combo3->itemText(position));
+}
+
+void Form1::Combo3_Click(int position) {
+    if (position >= 0 && position < Combo2->count())
+        Combo2->setEditText(Combo2->itemText(position));
+}
+
+// ---------------------------------------------------------------- menus
+
+void Form1::gy_Click() {
+    desktop_.messageBox("软件制作：batchreplace 开发组\r\n"
+                        "联系方式：batchreplace@example.org\r\n"
+                        "建议意见：软件使用请提供宝贵意见，不定期更新，谢谢！",
+                        "信息提示", platform::mb::Ok | platform::mb::IconInformation);
+}
+
+void Form1::gxqk_Click() {
+    const std::filesystem::path updater = appFolder_ / platform::updaterFileName();
+    std::string error;
+    if (!desktop_.startProgram(updater, platform::show::Normal, error)) {
+        showError(error);
+        return;
+    }
+    close();
+}
+
+void Form1::das_Click() {
+    ContactWindow form3(this);
+    form3.exec();
+}
+
+// ---------------------------------------------------------------- texts and journal
+
+std::string Form1::text1() const {
+    return boxText(Text1);
+}
+
+std::string Form1::text2() const {
+    return boxText(Text2);
+}
+
+std::string Form1::logText() const {
+    return boxText(Text3);
+}
+
+void Form1::appendLog(const std::string& line) {
+    // The box shows line breaks; its text reads back with CR LF.
+    Text3->moveCursor(QTextCursor::End);
+    Text3->insertPlainText(q(line) + "\n");
+    Text3->moveCursor(QTextCursor::End);
+}
+
+void Form1::rz() {
+    journal_.rz(journalLine);
+}

@@ -1,0 +1,24 @@
+#include "batchreplace/form1.h"
+#include "core/platform/app_folder.h"
+#include "desktop/qt_desktop_services.h"
+#include "payloads/payloads.h"
+
+#include <QApplication>
+#include <QScreen>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("batchreplace");
+
+    desktop::QtDesktopServices desktopServices;
+    Form1 form1(platform::executableFolder(), desktopServices);
+    desktopServices.setParent(&form1);
+    form1.setPayloads(payloads::find);
+    form1.Form_Load();
+
+    // Opened centred on the screen.
+    if (QScreen* screen = QApplication::primaryScreen())
+        form1.move(screen->availableGeometry().center() - form1.rect().center());
+    form1.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,163 @@
+#include "core/detection/suite_detection.h"
+
+#include <exception>
+#include <string_view>
+
+namespace detection {
+
+namespace {
+
+// What differs between the three probes.
+struct Probe {
+    std::string_view progId;
+    ModeOption firstOption;
+    ModeOption secondOption;
+    // The line when the object's default member is the empty string.
+    std::string_view emptyValueLine;
+    std::string_view versionPrefix;
+    std::string (*versionText)(double);
+    // The line when the server cannot be created.
+    std::string_view cannotCreateLine;
+    std::string_view journalPrefix;
+    // True when the empty-value line and the version line replace the status
+    // caption; otherwise they are appended on a new line.
+    bool replacesCaption;
+};
+
+constexpr std::string_view lineBreak = "\r\n";
+
+constexpr Probe officeProbe{
+    "excel.Application",
+    ModeOption::Option1,
+    ModeOption::Option2,
+    "1、系统提示:不能运行Excel或wod程序,请检查是否已安装Microsoft Excel Word软件!",
+    "1、本机系统提示: ",
+    &officeVersionText,
+    "1、获取offcce版本失败",
+    "错误代码：",
+    true,
+};
+
+constexpr Probe wpsV8Probe{
+    "ET.Application",
+    ModeOption::Option3,
+    ModeOption::Option4,
+    "2、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!",
+    "2、系统wps提示:",
+    &wpsV8VersionText,
+    "2、未安装WPS-V8或以下版本",
+    "WPSV8错误代码：",
+    false,
+};
+
+constexpr Probe wpsV9Probe{
+    "KET.Application",
+    ModeOption::Option3,
+    ModeOption::Option4,
+    // The newer server's empty-value line names V8 as well.
+    "3、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!",
+    "3、系统wps提示:",
+    &wpsV9VersionText,
+    "3、未安装WPS-V9或以上版本",
+    "WPSV9错误代码：",
+    false,
+};
+
+void appendLine(DetectionView& view, std::string_view line) {
+    view.setStatusCaption(view.statusCaption() + std::string(lineBreak) + std::string(line));
+}
+
+void writeLine(const Probe& probe, DetectionView& view, std::string_view line) {
+    if (probe.replacesCaption)
+        view.setStatusCaption(std::string(line));
+    else
+        appendLine(view, line);
+}
+
+// True when the object's own value compares equal to the empty string.
+bool isEmptyText(const automation::Value& value) {
+    return value.toString().empty();
+}
+
+void runProbe(const Probe& probe, const automation::Registry& registry, DetectionView& view) {
+    // The application object lives only inside the probe and is released by
+    // leaving it; the server is not asked to quit.
+    automation::Object application;
+    try {
+        application = registry.create(probe.progId);
+        application.put("Visible", false);
+
+        if (isEmptyText(application.value())) {
+            writeLine(probe, view, probe.emptyValueLine);
+            return;
+        }
+
+        const double version = application.get("Version").toDouble();
+        const std::string text = probe.versionText(version);
+        view.setModeOptionEnabled(probe.firstOption, true);
+        view.setModeOptionEnabled(probe.secondOption, true);
+
+        const std::string line = std::string(probe.versionPrefix) + text + " 版本号：" +
+                                 automation::Value(version).toString() + ".0";
+        writeLine(probe, view, line);
+    } catch (const automation::Error& error) {
+        // Only a server that cannot be created is reported; every other
+        // failure ends the probe where it happened.
+        if (error.number != automation::errors::CannotCreateObject)
+            return;
+        view.setModeOptionEnabled(probe.firstOption, false);
+        view.setModeOptionEnabled(probe.secondOption, false);
+        view.setJournalLine(std::string(probe.journalPrefix) + std::to_string(error.number) +
+                            "错误描述：" + error.description + "错误");
+        appendLine(view, probe.cannotCreateLine);
+        view.rz();
+    } catch (const std::exception&) {
+        // A server failing in a way of its own is not error 429: silent end.
+    }
+}
+
+} // namespace
+
+std::string officeVersionText(double v) {
+    if (v <= 11)
+        return "已安装offcce 2003或以下版本";
+    if (v == 12)
+        return "已安装offcce 2007版本";
+    if (v == 14)
+        return "已安装offcce 2010版本";
+    if (v == 15)
+        return "已安装offcce 2013版本";
+    if (v == 16)
+        return "已安装offcce 2016版本";
+    if (v > 16)
+        return "已安装offcce 2016以上版本";
+    return "未知版本";
+}
+
+std::string wpsV8VersionText(double v) {
+    return v < 8 ? "已安装WPS-V8或以下版本" : "未知版本";
+}
+
+std::string wpsV9VersionText(double v) {
+    return v > 9 ? "已安装WPS-V9或以上版本" : "未知版本";
+}
+
+void Officebb(const automation::Registry& registry, DetectionView& view) {
+    runProbe(officeProbe, registry, view);
+}
+
+void WPSV8bb(const automation::Registry& registry, DetectionView& view) {
+    runProbe(wpsV8Probe, registry, view);
+}
+
+void WPSV9bb(const automation::Registry& registry, DetectionView& view) {
+    runProbe(wpsV9Probe, registry, view);
+}
+
+void detectSuites(const automation::Registry& registry, DetectionView& view) {
+    Officebb(registry, view);
+    WPSV8bb(registry, view);
+    WPSV9bb(registry, view);
+}
+
+} // namespace detection

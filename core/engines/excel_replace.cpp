@@ -1,0 +1,97 @@
+#include "core/engines/excel_replace.h"
+
+#include "core/engines/suite.h"
+
+namespace engines {
+
+using automation::Object;
+using automation::Value;
+
+namespace {
+
+// `Cells.Replace` arguments: part of a cell, by rows, ignoring case, no formats.
+constexpr int kLookAtPart = 2;
+constexpr int kSearchByRows = 1;
+
+// One worksheet: searches it, replaces when found, and reports it.
+void replaceOnSheet(const Object& workbook, int sheet, const RunInputs& inputs, int fileIndex,
+                    Reporter& reporter) {
+    workbook.get("Sheets", {Value(sheet)}).toObject().call("Activate");
+    const Object worksheet = workbook.get("Worksheets", {Value(sheet)}).toObject();
+    const std::string sheetName =
+        workbook.get("Worksheets", {Value(sheet)}).toObject().get("Name").toString();
+
+    const Value found = worksheet.get("Cells").toObject().call("Find", {Value(inputs.findText())});
+    const bool isFound = found.isObject() && !found.isNothing();
+    if (isFound && inputs.dryRun()) {
+        reporter.report(inputs.fileName(fileIndex) + "-" + sheetName + kSheetFoundDryRun);
+        return;
+    }
+    if (isFound) {
+        worksheet.get("Cells").toObject().call("Replace", {},
+                                               {{"What", Value(inputs.findText())},
+                                                {"Replacement", Value(inputs.replacementText())},
+                                                {"LookAt", Value(kLookAtPart)},
+                                                {"SearchOrder", Value(kSearchByRows)},
+                                                {"MatchCase", Value(false)},
+                                                {"SearchFormat", Value(false)},
+                                                {"ReplaceFormat", Value(false)}});
+    }
+    reporter.report(inputs.fileName(fileIndex) + "-" + sheetName +
+                    (isFound ? kSheetReplaced : kSheetNotFound));
+}
+
+// One workbook: every worksheet in order, then saved on closing.
+void replaceInWorkbook(const Object& application, const RunInputs& inputs, int index,
+                       Reporter& reporter) {
+    const std::string path = documentPath(inputs.folderPath(), inputs.fileName(index));
+    Object workbook;
+    try {
+        workbook = application.get("Workbooks").toObject().call("Open", {Value(path)}).toObject();
+        application.put("Visible", Value(false));
+
+        const auto sheets = workbook.get("Worksheets").toObject().get("Count").toInteger();
+        for (std::int64_t j = 1; j <= sheets; ++j)
+            replaceOnSheet(workbook, static_cast<int>(j), inputs, index, reporter);
+
+        // Saved whether or not anything was replaced; a dry run saves nothing.
+        workbook.call("Close", {Value(!inputs.dryRun())});
+    } catch (const std::exception& e) {
+        reporter.reportFailure(failureLine(inputs.fileName(index), describeError(e)));
+        if (!workbook.isNothing()) {
+            try {
+                workbook.call("Close", {Value(false)});
+            } catch (const std::exception&) {
+                // Reported above; quitting the instance at the end closes it.
+            }
+        }
+    }
+}
+
+} // namespace
+
+void excelReplace(const RunInputs& inputs, Reporter& reporter,
+                  const automation::Registry& registry) {
+    SuiteClass suite;
+    switch (inputs.mode()) {
+    case Mode::ExcelXls:
+        suite = {"Microsoft Excel", "excel.application", ""};
+        break;
+    case Mode::WpsXls:
+        suite = {"WPS", "ET.Application", "KET.Application"};
+        break;
+    default:
+        return;
+    }
+    const Object application = startSuite(registry, suite, reporter);
+    if (application.isNothing())
+        return;
+
+    const int count = inputs.fileCount();
+    for (int i = 0; i < count; ++i)
+        replaceInWorkbook(application, inputs, i, reporter);
+
+    quitSuite(application, suite.label, reporter);
+}
+
+} // namespace engines

@@ -1,0 +1,72 @@
+#include "core/engines/suite.h"
+
+namespace engines {
+
+namespace {
+
+std::string startFailureLine(const SuiteClass& suite, const std::string& className,
+                             const std::string& description) {
+    return "无法启动 " + suite.label + "（" + className + "）：" + description;
+}
+
+} // namespace
+
+automation::Object startSuite(const automation::Registry& registry, const SuiteClass& suite,
+                              Reporter& reporter) {
+    std::string attempted = suite.className;
+    try {
+        try {
+            return registry.create(suite.className);
+        } catch (const automation::Error& e) {
+            if (e.number != automation::errors::CannotCreateObject ||
+                suite.fallbackClassName.empty())
+                throw;
+        }
+        attempted = suite.fallbackClassName;
+        return registry.create(suite.fallbackClassName);
+    } catch (const std::exception& e) {
+        reporter.reportFailure(startFailureLine(suite, attempted, describeError(e)));
+    }
+    return {};
+}
+
+void quitSuite(const automation::Object& application, const std::string& label,
+               Reporter& reporter) {
+    try {
+        application.call("Quit");
+    } catch (const std::exception& e) {
+        reporter.reportFailure(label + " 未能退出：" + describeError(e));
+    }
+}
+
+std::string documentPath(const std::string& folder, const std::string& fileName) {
+#ifdef _WIN32
+    constexpr char separator = '\\';
+    const bool endsInSeparator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+#else
+    constexpr char separator = '/';
+    const bool endsInSeparator = !folder.empty() && folder.back() == '/';
+#endif
+    if (endsInSeparator)
+        return folder + fileName;
+    return folder + separator + fileName;
+}
+
+std::string describeError(const automation::Error& error) {
+    if (!error.description.empty())
+        return error.description;
+    return "错误代码 " + std::to_string(error.number);
+}
+
+std::string describeError(const std::exception& error) {
+    if (const auto* automationError = dynamic_cast<const automation::Error*>(&error))
+        return describeError(*automationError);
+    const std::string what = error.what();
+    return what.empty() ? std::string("未知错误") : what;
+}
+
+std::string failureLine(const std::string& fileName, const std::string& description) {
+    return fileName + " 处理失败：" + description;
+}
+
+} // namespace engines

@@ -1,0 +1,81 @@
+#include "desktop/qt_desktop_services.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace desktop {
+
+namespace {
+QString fromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string pathText(const std::filesystem::path& p) {
+    const auto u8 = p.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+} // namespace
+
+int QtDesktopServices::messageBox(const std::string& text, const std::string& title, int flags) {
+    QMessageBox box(parent_);
+    box.setText(fromUtf8(text));
+    box.setWindowTitle(title.empty() ? QApplication::applicationName() : fromUtf8(title));
+    switch (flags & 0x70) {
+    case platform::mb::IconError:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case platform::mb::IconQuestion:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case platform::mb::IconWarning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case platform::mb::IconInformation:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+    }
+    if ((flags & 0x0F) == platform::mb::YesNo) {
+        QPushButton* yes = box.addButton("是(&Y)", QMessageBox::YesRole);
+        QPushButton* no = box.addButton("否(&N)", QMessageBox::NoRole);
+        box.setDefaultButton((flags & platform::mb::DefaultButton2) ? no : yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes ? platform::answer::Yes : platform::answer::No;
+    }
+    QPushButton* ok = box.addButton("确定", QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+    return platform::answer::Ok;
+}
+
+bool QtDesktopServices::startProgram(const std::filesystem::path& program, int /*showStyle*/,
+                                     std::string& error) {
+    const QString path = QString::fromStdU16String(program.u16string());
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        error = "找不到程序文件“" + pathText(program) + "”。";
+        return false;
+    }
+    if (!QProcess::startDetached(path, {}, info.absolutePath())) {
+        error = "无法启动程序“" + pathText(program) + "”，请检查它是否可以执行。";
+        return false;
+    }
+    return true;
+}
+
+void QtDesktopServices::exitProgram(int code) {
+    // Ends at once: nothing is saved or written on the way out.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(code);
+}
+
+} // namespace desktop
