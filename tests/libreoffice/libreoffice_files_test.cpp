@@ -32,11 +32,6 @@ template <class F> Error errorOf(F&& f) {
 
 TEST(OpenChecks, RefuseWhatTheOfficeCouldNotOpenAndNameTheFile) {
     TempFolder folder;
-    struct Case {
-        fs::path path;
-        std::string bytes; // empty path content means: do not create
-        const char* says;
-    };
     writeFile(folder / "text.doc", "plain text named .doc");
     writeFile(folder / "empty.xls", "");
     writeFile(folder / "short.doc", "\xD0\xCF");
@@ -56,12 +51,12 @@ TEST(OpenChecks, RefuseWhatTheOfficeCouldNotOpenAndNameTheFile) {
 
     e = errorOf(
         [&] { files::checkBeforeOpen((folder / "text.doc").string(), Format::Word97, 5174); });
-    EXPECT_NE(e.description.find("不是Word 97-2003 文档"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find("另存为"), std::string::npos) << e.description;
 
     e = errorOf(
         [&] { files::checkBeforeOpen((folder / "short.doc").string(), Format::Word97, 5174); });
-    EXPECT_NE(e.description.find("不是Word 97-2003 文档"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
 
     e = errorOf(
         [&] { files::checkBeforeOpen((folder / "empty.xls").string(), Format::Excel97, 1004); });
