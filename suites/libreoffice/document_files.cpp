@@ -113,6 +113,8 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
     OpenCheck result;
     result.path = path;
     result.folderWritable = ::access(folder.c_str(), W_OK) == 0;
+    result.fileWritable = (fileStat.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+                          ::access(path.c_str(), W_OK) == 0;
     return result;
 }
 

@@ -21,6 +21,9 @@ std::string formatLabel(Format format);
 struct OpenCheck {
     std::filesystem::path path; // the file as named by the caller
     bool folderWritable = true;
+    // False for a file marked read-only (no write permission bit at all) or
+    // one this user may not write.
+    bool fileWritable = true;
 };
 
 // Checks that `path` names a readable file of the given format in a readable

@@ -734,14 +734,18 @@ LoadedDocument Session::load(const files::OpenCheck& check, files::Format format
         }
     }
 
-    auto arguments = uno::properties({
+    std::vector<std::pair<const char*, Any>> settings = {
         {"Hidden", Any(true)},
-        {"ReadOnly", Any(!check.folderWritable)},
         {"MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)},
         {"UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)},
         {"FilterName", Any(OUString::createFromAscii(filterName(format)))},
         {"InteractionHandler", Any(handler)},
-    });
+    };
+    // Asked for only when needed: "ReadOnly" false would demand write access
+    // and make a read-only file fail to load.
+    if (!check.folderWritable || !check.fileWritable)
+        settings.emplace_back("ReadOnly", Any(true));
+    auto arguments = uno::properties(settings);
     Reference<css::lang::XComponent> component;
     try {
         component = uno::must<css::frame::XComponentLoader>(desktop_)->loadComponentFromURL(
@@ -778,6 +782,9 @@ LoadedDocument Session::load(const files::OpenCheck& check, files::Format format
             lockedBy = owner->displayName();
         loaded.readOnlyReason = "文件" + inQuotes(path) + "正被 " + lockedBy +
                                 " 打开并锁定，不能保存，原文件保持不变。请等对方关闭该文件后再试。";
+    } else if (!check.fileWritable) {
+        loaded.readOnlyReason =
+            "文件" + inQuotes(path) + "是只读的，不能保存，原文件保持不变。请去掉只读属性后再试。";
     } else if (!check.folderWritable) {
         loaded.readOnlyReason =
             "文件夹" + inQuotes(path.parent_path().empty() ? fs::path(".") : path.parent_path()) +

@@ -60,12 +60,15 @@ protected:
 };
 
 TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
-    makeFolder({{"a-twice", office_testing::flatText({"<text:p>One apple, <text:span text:style-name=\"B\">Apple</text:span>.</text:p>",
-                                                      "", "", ""})},
-                {"b-absent", office_testing::flatText({"Nothing here.", "", "", ""})},
-                {"c-header", office_testing::flatText({"Body only.", "apple in the header", "", ""})},
-                {"d-chinese", office_testing::flatText({"苹果和苹果", "", "", ""})}},
-               "doc");
+    makeFolder(
+        {{"a-twice",
+          office_testing::flatText(
+              {"<text:p>One apple, <text:span text:style-name=\"B\">Apple</text:span>.</text:p>",
+               "", "", ""})},
+         {"b-absent", office_testing::flatText({"Nothing here.", "", "", ""})},
+         {"c-header", office_testing::flatText({"Body only.", "apple in the header", "", ""})},
+         {"d-chinese", office_testing::flatText({"苹果和苹果", "", "", ""})}},
+        "doc");
     // A file that is not a Word document does not stop the run.
     writeFile(folder_ / "e-broken.doc", "not a document");
     listFolder();
@@ -99,13 +102,16 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     engines::wordReplace(window_, window_, registry_);
     ASSERT_EQ(window_.journal.size(), 10u);
     EXPECT_EQ(window_.journal[8], "d-chinese.doc 已替换内容");
-    EXPECT_EQ(window_.text3.substr(0, window_.text3.find("\r\n") + 2), "a-twice.doc 已替换内容\r\n");
+    EXPECT_EQ(window_.text3.substr(0, window_.text3.find("\r\n") + 2),
+              "a-twice.doc 已替换内容\r\n");
 
-    const auto saved = office_testing::readBack({folder_ / "a-twice.doc", folder_ / "d-chinese.doc"}, "fodt");
+    const auto saved =
+        office_testing::readBack({folder_ / "a-twice.doc", folder_ / "d-chinese.doc"}, "fodt");
     EXPECT_EQ(saved[0].bodyParagraphs(), Cells{"One pear, pear."});
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(saved[0].xml, m,
-                                  std::regex(R"re(<text:span text:style-name="([^"]+)">pear</text:span>)re")));
+    ASSERT_TRUE(std::regex_search(
+        saved[0].xml, m,
+        std::regex(R"re(<text:span text:style-name="([^"]+)">pear</text:span>)re")));
     EXPECT_NE(saved[0].style(m[1]).find("fo:font-weight=\"bold\""), std::string::npos);
     EXPECT_EQ(saved[1].bodyParagraphs(), Cells{"梨和梨"});
     // No lock or temporary file is left in the folder.
@@ -119,7 +125,8 @@ TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
                                  {Sheet{"一", {{"nothing"}}},
                                   Sheet{"二", {{"Big APPLE tart and apple", "7"}, {"apple"}}},
                                   Sheet{"三", {{"pear"}}}})},
-                {"b-none", office_testing::flatSpreadsheet({Sheet{"Sheet1", {{"x"}}}, Sheet{"Sheet2", {{"y"}}}})}},
+                {"b-none", office_testing::flatSpreadsheet(
+                               {Sheet{"Sheet1", {{"x"}}}, Sheet{"Sheet2", {{"y"}}}})}},
                "xls");
     office_testing::ageFile(folder_ / "b-none.xls");
     const long long untouched = office_testing::modificationTime(folder_ / "b-none.xls");
@@ -129,12 +136,14 @@ TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
     window_.text2 = "pear";
     engines::excelReplace(window_, window_, registry_);
 
-    EXPECT_EQ(window_.text3, logOf({"a-second.xls-一没找到替换的内容", "a-second.xls-二已替换内容",
-                                    "a-second.xls-三没找到替换的内容", "b-none.xls-Sheet1没找到替换的内容",
-                                    "b-none.xls-Sheet2没找到替换的内容"}));
+    EXPECT_EQ(window_.text3,
+              logOf({"a-second.xls-一没找到替换的内容", "a-second.xls-二已替换内容",
+                     "a-second.xls-三没找到替换的内容", "b-none.xls-Sheet1没找到替换的内容",
+                     "b-none.xls-Sheet2没找到替换的内容"}));
     // Saved although nothing was found in it.
     EXPECT_NE(office_testing::modificationTime(folder_ / "b-none.xls"), untouched);
-    const auto sheets = office_testing::readBack({folder_ / "a-second.xls", folder_ / "b-none.xls"}, "fods");
+    const auto sheets =
+        office_testing::readBack({folder_ / "a-second.xls", folder_ / "b-none.xls"}, "fods");
     EXPECT_EQ(sheets[0].sheets().at("二"), (Cells{"Big pear tart and pear", "7", "pear"}));
     EXPECT_EQ(sheets[0].sheets().at("一"), Cells{"nothing"});
     EXPECT_EQ(sheets[1].sheets().at("Sheet2"), Cells{"y"});
@@ -177,31 +186,38 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
     EXPECT_EQ(window_.journal.back(),
               "kept.doc 页脚已写入内容第一稿" + std::string(26, ' ') + "第1页\r");
 
-    const auto saved = office_testing::readBack({folder_ / "plain.doc", folder_ / "kept.doc"}, "fodt");
+    const auto saved =
+        office_testing::readBack({folder_ / "plain.doc", folder_ / "kept.doc"}, "fodt");
     struct Expected {
         std::string header;
         std::string footer;
         const char* footerAlign;
     };
-    const Expected expected[] = {{"公司机密", footerText, "end"},
-                                 {"公司机密旧页眉", "第一稿" + std::string(26, ' ') + "第1页", "center"}};
+    const Expected expected[] = {
+        {"公司机密", footerText, "end"},
+        {"公司机密旧页眉", "第一稿" + std::string(26, ' ') + "第1页", "center"}};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         const std::string master = saved[i].masterStyles();
         std::smatch header;
-        ASSERT_TRUE(std::regex_search(master, header,
-                                      std::regex(R"re(<style:header>\s*<text:p text:style-name="([^"]+)">([\s\S]*?)</text:p>)re")))
+        ASSERT_TRUE(std::regex_search(
+            master, header,
+            std::regex(
+                R"re(<style:header>\s*<text:p text:style-name="([^"]+)">([\s\S]*?)</text:p>)re")))
             << master;
         EXPECT_EQ(office_testing::plainText(header[2]), expected[i].header);
         EXPECT_NE(saved[i].style(header[1]).find("fo:text-align=\"center\""), std::string::npos);
         EXPECT_NE(saved[i].xml.find("fo:font-weight=\"bold\""), std::string::npos);
         std::smatch footer;
-        ASSERT_TRUE(std::regex_search(master, footer,
-                                      std::regex(R"re(<style:footer>\s*<text:p text:style-name="([^"]+)">([\s\S]*?)</text:p>)re")))
+        ASSERT_TRUE(std::regex_search(
+            master, footer,
+            std::regex(
+                R"re(<style:footer>\s*<text:p text:style-name="([^"]+)">([\s\S]*?)</text:p>)re")))
             << master;
         EXPECT_EQ(office_testing::plainText(footer[2]), expected[i].footer);
         EXPECT_NE(std::string(footer[2]).find("<text:page-number"), std::string::npos);
-        EXPECT_NE(saved[i].style(footer[1]).find(std::string("fo:text-align=\"") + expected[i].footerAlign),
+        EXPECT_NE(saved[i].style(footer[1]).find(std::string("fo:text-align=\"") +
+                                                 expected[i].footerAlign),
                   std::string::npos)
             << saved[i].style(footer[1]);
     }
