@@ -46,7 +46,9 @@ public:
     engines::Mode mode() const override { return modeValue; }
     std::string folderPath() const override { return folder; }
     int fileCount() const override { return static_cast<int>(files.size()); }
-    std::string fileName(int index) const override { return files.at(static_cast<std::size_t>(index)); }
+    std::string fileName(int index) const override {
+        return files.at(static_cast<std::size_t>(index));
+    }
     std::string findText() const override { return "apple"; }
     std::string replacementText() const override { return "pear"; }
     void appendLogLine(const std::string& line) override {
@@ -83,8 +85,8 @@ int run(const std::vector<std::string>& arguments, const fs::path& log) {
 
 // One office process converting `sources` into `folder` as `format`; the
 // first start of a new profile asks to be started again.
-void convert(const fs::path& profile, const std::vector<fs::path>& sources, const std::string& format,
-             const fs::path& folder, const fs::path& log) {
+void convert(const fs::path& profile, const std::vector<fs::path>& sources,
+             const std::string& format, const fs::path& folder, const fs::path& log) {
     std::vector<std::string> arguments = {
         (libreoffice::defaultProgramFolder() / "soffice").string(),
         "-env:UserInstallation=file://" + profile.string(),
@@ -108,7 +110,8 @@ std::string flatText(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document "
            "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
            "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.3\" "
-           "office:mimetype=\"application/vnd.oasis.opendocument.text\"><office:body><office:text>" +
+           "office:mimetype=\"application/"
+           "vnd.oasis.opendocument.text\"><office:body><office:text>" +
            body + "</office:text></office:body></office:document>\n";
 }
 
@@ -165,7 +168,9 @@ std::vector<std::string> listed(const fs::path& folder, const std::string& exten
     return names;
 }
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 } // namespace
 
@@ -183,7 +188,8 @@ int main(int argc, char** argv) {
     const fs::path log = root / "soffice.log";
 
     // The folders: made by one conversion each (not measured).
-    std::cout << "Making " << count << " .doc and " << count << " .xls files in " << root << " ...\n";
+    std::cout << "Making " << count << " .doc and " << count << " .xls files in " << root
+              << " ...\n";
     const fs::path sources = root / "sources";
     fs::create_directories(sources);
     std::vector<fs::path> texts, sheets;
@@ -202,7 +208,8 @@ int main(int argc, char** argv) {
     convert(profile, sheets, "xls", books, log);
     const auto wordFiles = listed(words, ".doc");
     const auto bookFiles = listed(books, ".xls");
-    if (static_cast<int>(wordFiles.size()) != count || static_cast<int>(bookFiles.size()) != count) {
+    if (static_cast<int>(wordFiles.size()) != count ||
+        static_cast<int>(bookFiles.size()) != count) {
         std::cout << "The office did not make every file (see " << log << ").\n";
         return 1;
     }
@@ -244,13 +251,16 @@ int main(int argc, char** argv) {
     std::printf("%-34s %8s %10s %12s\n", "", "seconds", "files/s", "vs by hand");
     std::printf("%-34s %8.1f %10.2f %11.1fx\n", "Word replace (operation)", wordSeconds,
                 count / wordSeconds, wordByHand / wordSeconds);
-    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .doc", wordByHand, count / wordByHand);
+    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .doc", wordByHand,
+                count / wordByHand);
     std::printf("%-34s %8.1f %10.2f %11.1fx\n", "Excel replace (operation)", excelSeconds,
                 count / excelSeconds, excelByHand / excelSeconds);
-    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .xls", excelByHand, count / excelByHand);
+    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .xls", excelByHand,
+                count / excelByHand);
     std::printf("Word: %d replaced, %d without the text, %d failed; Excel sheets: %d replaced, %d "
                 "without, %d failed\n",
-                word.replaced, word.notFound, word.failed, excel.replaced, excel.notFound, excel.failed);
+                word.replaced, word.notFound, word.failed, excel.replaced, excel.notFound,
+                excel.failed);
 
     std::error_code ec;
     fs::remove_all(root, ec);

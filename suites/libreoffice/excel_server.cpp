@@ -162,6 +162,7 @@ void closeWorkbook(ExcelState& state, const WorkbookPtr& book, bool save) {
         saveWorkbook(state, *book);
     if (book->open && state.session->isRunning() && book->generation == state.session->generation())
         Session::close(book->component);
+    state.session->closed(book->path);
     book->open = false;
     book->component.clear();
     book->document.clear();

@@ -29,7 +29,7 @@ struct ServerOptions {
     std::chrono::milliseconds startTimeout{std::chrono::seconds(60)};
     // How long one member call may take before the office counts as hung and
     // is ended.
-    std::chrono::milliseconds callTimeout{std::chrono::seconds(120)};
+    std::chrono::milliseconds callTimeout{std::chrono::seconds(60)};
 };
 
 // What is installed in a program folder.

@@ -371,7 +371,20 @@ void Session::forgetOffice() noexcept {
         }
         child_ = 0;
     }
+    // An office that was ended with documents open leaves their lock files
+    // behind in the users' folders; those of this profile go.
+    for (const auto& path : openDocuments_) {
+        const fs::path lockFile = files::lockFilePath(path);
+        const auto owner = files::readLockFile(lockFile);
+        if (owner && !slot_.profileUrl.empty() && owner->profileUrl == slot_.profileUrl)
+            ::unlink(lockFile.c_str());
+    }
+    openDocuments_.clear();
     releaseSlot();
+}
+
+void Session::closed(const fs::path& document) noexcept {
+    openDocuments_.erase(document);
 }
 
 bool Session::childExited(int* status) {
@@ -604,9 +617,10 @@ void Session::watchdogLoop() {
         if (armed_) {
             if (Clock::now() >= deadline_) {
                 armed_ = false;
-                timedOut_ = true;
-                if (child_ > 0)
+                if (child_ > 0) {
+                    timedOut_ = true;
                     ::kill(-child_, SIGKILL);
+                }
                 continue;
             }
             changed_.wait_until(lock, deadline_);
@@ -773,6 +787,7 @@ LoadedDocument Session::load(const files::OpenCheck& check, files::Format format
                                      detail + "。");
     }
 
+    openDocuments_.insert(path);
     LoadedDocument loaded;
     loaded.component = component;
     std::string lockedBy = questions->lockedBy();

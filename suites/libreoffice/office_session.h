@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -102,6 +103,8 @@ public:
               const std::string& readOnlyReason, long errorNumber);
     // Closes a document without saving; never raises.
     static void close(const uno::Reference<uno::css::lang::XComponent>& document) noexcept;
+    // Notes that a loaded document was closed.
+    void closed(const std::filesystem::path& document) noexcept;
 
 private:
     struct Slot {
@@ -136,6 +139,8 @@ private:
     std::atomic<pid_t> child_{0};
     std::uint64_t generation_ = 0;
     std::string startFailure_;
+    // The documents loaded in the running office and not yet closed.
+    std::set<std::filesystem::path> openDocuments_;
     uno::Reference<uno::css::uno::XComponentContext> context_;
     uno::Reference<uno::css::frame::XDesktop2> desktop_;
 

@@ -198,6 +198,7 @@ void closeDocument(WordState& state, const DocumentPtr& document, bool save) {
     if (document->open && state.session->isRunning() &&
         document->generation == state.session->generation())
         Session::close(document->component);
+    state.session->closed(document->path);
     document->open = false;
     document->component.clear();
     document->text.clear();

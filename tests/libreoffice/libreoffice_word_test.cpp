@@ -603,6 +603,8 @@ TEST_F(WordServer, CrashedOfficeIsAnErrorAndTheNextOpenStartsANewOne) {
     EXPECT_EQ(e.number, 462);
     EXPECT_NE(e.description.find("意外退出"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find("twice.doc"), std::string::npos) << e.description;
+    // The dead office's lock file does not stay behind in the user's folder.
+    EXPECT_FALSE(fs::exists(folder_ / ".~lock.twice.doc#"));
 
     // The batch goes on: the next document opens in a new office.
     const Object next = openDocument(word, copyOf("absent"));
