@@ -4,10 +4,13 @@
 #include "suites/libreoffice/libreoffice_server.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 #include <unistd.h>
+
+extern char** environ;
 
 #ifndef BR_LIBREOFFICE_PROGRAM_DIR
 #define BR_LIBREOFFICE_PROGRAM_DIR "/usr/lib/libreoffice/program"
@@ -59,6 +62,44 @@ std::string escapeXml(const std::string& s) {
 }
 
 } // namespace
+
+std::vector<std::string> officeEnvironment() {
+    auto value = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
+    // The locale that decides the character type: LC_ALL, LC_CTYPE, LANG.
+    std::string ctype = value("LC_ALL");
+    if (ctype.empty())
+        ctype = value("LC_CTYPE");
+    if (ctype.empty())
+        ctype = value("LANG");
+    std::string lower;
+    for (char c : ctype)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const bool utf8 =
+        lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+
+    std::vector<std::string> environment;
+    for (char** e = environ; e && *e; ++e) {
+        if (std::strncmp(*e, "SAL_ENABLE_FILE_LOCKING=", 24) == 0)
+            continue;
+        if (!utf8 &&
+            (std::strncmp(*e, "LC_ALL=", 7) == 0 || std::strncmp(*e, "LC_CTYPE=", 9) == 0 ||
+             (std::strncmp(*e, "LANG=", 5) == 0 && !value("LC_ALL").empty())))
+            continue;
+        environment.emplace_back(*e);
+    }
+    if (!utf8) {
+        // The other categories keep what LC_ALL chose.
+        if (!value("LC_ALL").empty())
+            environment.push_back("LANG=" + value("LC_ALL"));
+        environment.emplace_back("LC_CTYPE=C.UTF-8");
+    }
+    // As the office's own start script does: lock documents while they are open.
+    environment.emplace_back("SAL_ENABLE_FILE_LOCKING=1");
+    return environment;
+}
 
 fs::path defaultProgramFolder() {
     return fs::path(BR_LIBREOFFICE_PROGRAM_DIR);

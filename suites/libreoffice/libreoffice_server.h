@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace libreoffice {
 
@@ -63,6 +64,11 @@ int officeProcessGroup(const automation::Object& application);
 // recovery, no macros), so that an office started by hand with it
 // (`soffice --convert-to`) starts as fast as the server's own.
 void prepareProfile(const std::filesystem::path& folder, const std::string& productVersion);
+
+// The environment an office is started with: this process's, with file
+// names read as UTF-8 (the office takes its file-name encoding from the
+// locale, and the program's texts, file names included, are UTF-8).
+std::vector<std::string> officeEnvironment();
 
 // The default program folder and profile root.
 std::filesystem::path defaultProgramFolder();

@@ -43,8 +43,6 @@
 #include <system_error>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace libreoffice {
 
 namespace fs = std::filesystem;
@@ -509,13 +507,7 @@ void Session::spawnOffice(const std::string& pipeName) {
         "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
         "-env:UserInstallation=" + slot_.profileUrl,
     };
-    std::vector<std::string> environment;
-    for (char** e = environ; e && *e; ++e) {
-        if (std::strncmp(*e, "SAL_ENABLE_FILE_LOCKING=", 24) != 0)
-            environment.emplace_back(*e);
-    }
-    // As the office's own start script does: lock documents while they are open.
-    environment.emplace_back("SAL_ENABLE_FILE_LOCKING=1");
+    std::vector<std::string> environment = officeEnvironment();
 
     std::vector<char*> argv;
     for (auto& a : arguments)
@@ -687,6 +679,10 @@ void Session::rethrowAsError(long errorNumber, const std::string& subject) {
         officeFailure(errorNumber, subject, toUtf8(e.Message), false);
     } catch (const std::exception& e) {
         throw Error(errorNumber, e.what());
+    } catch (...) {
+        throw Error(errorNumber,
+                    "LibreOffice 接口出现未知错误" +
+                        (subject.empty() ? std::string() : "（" + inQuotes(subject) + "）") + "。");
     }
 }
 

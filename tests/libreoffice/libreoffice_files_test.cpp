@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
 using automation::Error;
 using libreoffice::files::Format;
 using testing_support::readFile;
@@ -217,6 +221,64 @@ TEST(Installation, PreparedProfileRecordsTheVersionOnce) {
     libreoffice::prepareProfile(folder / "p", "7.5");
     EXPECT_EQ(readFile(folder / "p" / "user" / "registrymodifications.xcu"),
               "changed by the office");
+}
+
+} // namespace
+
+namespace {
+
+// Sets environment variables for one test and restores them afterwards.
+class EnvironmentGuard {
+public:
+    EnvironmentGuard() {
+        for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+            const char* v = std::getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    ~EnvironmentGuard() {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+bool has(const std::vector<std::string>& environment, const std::string& entry) {
+    return std::find(environment.begin(), environment.end(), entry) != environment.end();
+}
+
+bool hasName(const std::vector<std::string>& environment, const std::string& name) {
+    return std::any_of(environment.begin(), environment.end(),
+                       [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+}
+
+TEST(OfficeEnvironment, FileNamesAreReadAsUtf8WhateverTheLocale) {
+    EnvironmentGuard guard;
+    // No locale at all: the office would read Chinese file names as ASCII.
+    auto environment = libreoffice::officeEnvironment();
+    EXPECT_TRUE(has(environment, "LC_CTYPE=C.UTF-8"));
+    EXPECT_TRUE(has(environment, "SAL_ENABLE_FILE_LOCKING=1"));
+
+    // LC_ALL overrides LC_CTYPE, so it gives way; its choice stays for the rest.
+    ::setenv("LC_ALL", "C", 1);
+    environment = libreoffice::officeEnvironment();
+    EXPECT_FALSE(hasName(environment, "LC_ALL"));
+    EXPECT_TRUE(has(environment, "LANG=C"));
+    EXPECT_TRUE(has(environment, "LC_CTYPE=C.UTF-8"));
+
+    // A UTF-8 locale is kept as it is.
+    ::unsetenv("LC_ALL");
+    ::setenv("LANG", "zh_CN.UTF-8", 1);
+    environment = libreoffice::officeEnvironment();
+    EXPECT_TRUE(has(environment, "LANG=zh_CN.UTF-8"));
+    EXPECT_FALSE(hasName(environment, "LC_CTYPE"));
 }
 
 } // namespace

@@ -67,7 +67,7 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
                "", "", ""})},
          {"b-absent", office_testing::flatText({"Nothing here.", "", "", ""})},
          {"c-header", office_testing::flatText({"Body only.", "apple in the header", "", ""})},
-         {"d-chinese", office_testing::flatText({"苹果和苹果", "", "", ""})}},
+         {"d-中文", office_testing::flatText({"苹果和苹果", "", "", ""})}},
         "doc");
     // A file that is not a Word document does not stop the run.
     writeFile(folder_ / "e-broken.doc", "not a document");
@@ -87,7 +87,7 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     EXPECT_EQ(window_.journal[0], "a-twice.doc 已替换内容");
     EXPECT_EQ(window_.journal[1], "b-absent.doc 没找到替换的内容");
     EXPECT_EQ(window_.journal[2], "c-header.doc 没找到替换的内容");
-    EXPECT_EQ(window_.journal[3], "d-chinese.doc 没找到替换的内容");
+    EXPECT_EQ(window_.journal[3], "d-中文.doc 没找到替换的内容");
     EXPECT_EQ(window_.journal[4].rfind("e-broken.doc 处理失败：", 0), 0u) << window_.journal[4];
     EXPECT_NE(window_.journal[4].find("Word 97-2003"), std::string::npos) << window_.journal[4];
     EXPECT_EQ(window_.failures, 1);
@@ -101,12 +101,12 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     window_.text2 = "梨";
     engines::wordReplace(window_, window_, registry_);
     ASSERT_EQ(window_.journal.size(), 10u);
-    EXPECT_EQ(window_.journal[8], "d-chinese.doc 已替换内容");
+    EXPECT_EQ(window_.journal[8], "d-中文.doc 已替换内容");
     EXPECT_EQ(window_.text3.substr(0, window_.text3.find("\r\n") + 2),
               "a-twice.doc 已替换内容\r\n");
 
     const auto saved =
-        office_testing::readBack({folder_ / "a-twice.doc", folder_ / "d-chinese.doc"}, "fodt");
+        office_testing::readBack({folder_ / "a-twice.doc", folder_ / "d-中文.doc"}, "fodt");
     EXPECT_EQ(saved[0].bodyParagraphs(), Cells{"One pear, pear."});
     std::smatch m;
     ASSERT_TRUE(std::regex_search(
@@ -116,8 +116,8 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     EXPECT_EQ(saved[1].bodyParagraphs(), Cells{"梨和梨"});
     // No lock or temporary file is left in the folder.
     listFolder();
-    EXPECT_EQ(window_.files, (Cells{"a-twice.doc", "b-absent.doc", "c-header.doc", "d-chinese.doc",
-                                    "e-broken.doc"}));
+    EXPECT_EQ(window_.files,
+              (Cells{"a-twice.doc", "b-absent.doc", "c-header.doc", "d-中文.doc", "e-broken.doc"}));
 }
 
 TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {

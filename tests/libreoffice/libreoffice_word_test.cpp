@@ -14,7 +14,9 @@
 #include <map>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using automation::Error;
 using automation::Object;
@@ -655,6 +657,29 @@ TEST_F(WordServer, QuitAndReleaseEndTheOffice) {
     EXPECT_EQ(errorOf([&] { word.get("Documents"); }).number, 462);
     // Detection members still answer.
     EXPECT_FALSE(word.value().toString().empty());
+}
+
+TEST_F(WordServer, OfficeLeftRunningWithTheSameProfileIsEndedFirst) {
+    // A process that holds the first profile of a fresh profile folder, as an
+    // office does when the program that started it died without ending it.
+    TempFolder profiles;
+    const std::string marker = "-env:UserInstallation=file://" + (profiles / "profile-0").string();
+    const pid_t orphan = ::fork();
+    if (orphan == 0) {
+        ::execl("/bin/sh", "sh", "-c", "while :; do sleep 1; done", "sh", marker.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(orphan, 0);
+
+    libreoffice::ServerOptions options;
+    options.profileRoot = profiles.path();
+    Object word = libreoffice::createWordApplication(options);
+    EXPECT_TRUE(contentContains(openDocument(word, copyOf("twice")), "apple"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(orphan, &status, 0), orphan);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    word.call("Quit");
 }
 
 TEST_F(WordServer, OfficeThatCannotStartIsReportedOnceAndQuickly) {

@@ -15,8 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace office_testing {
 
 namespace fs = std::filesystem;
@@ -206,6 +204,13 @@ std::vector<fs::path> convert(const std::vector<fs::path>& sources, const std::s
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // File names are UTF-8 whatever the locale of the tests.
+    std::vector<std::string> environment = libreoffice::officeEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string log = profile.string() + ".log";
@@ -215,7 +220,7 @@ std::vector<fs::path> convert(const std::vector<fs::path>& sources, const std::s
     // and exits asking to be started again (exit code 81).
     for (int attempt = 0; attempt < 3; ++attempt) {
         pid_t pid = 0;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         if (rc != 0)
             break;
         int status = 0;
