@@ -657,6 +657,8 @@ public:
     using ExcelObject::ExcelObject;
     ~ExcelApplication() override {
         try {
+            // Under the watchdog: a hung office is ended, not waited for.
+            Session::Call call(*state_->session);
             quitApplication(*state_);
         } catch (...) {
             state_->session->stop();

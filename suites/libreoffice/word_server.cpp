@@ -1155,6 +1155,8 @@ public:
     using WordObject::WordObject;
     ~WordApplication() override {
         try {
+            // Under the watchdog: a hung office is ended, not waited for.
+            Session::Call call(*state_->session);
             quitApplication(*state_, false);
         } catch (...) {
             // Released without Quit: the office ends in any case.

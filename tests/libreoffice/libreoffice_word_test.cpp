@@ -633,7 +633,14 @@ TEST_F(WordServer, HungOfficeTimesOutInsteadOfHanging) {
     EXPECT_FALSE(processGroupAlive(group));
 
     EXPECT_TRUE(contentContains(openDocument(word, copyOf("twice", "again")), "apple"));
-    word.call("Quit");
+
+    // Released while hung, with a document open: ended, not waited for.
+    const int second = libreoffice::officeProcessGroup(word);
+    ::kill(-second, SIGSTOP);
+    const auto released = std::chrono::steady_clock::now();
+    word = Object();
+    EXPECT_LT(std::chrono::steady_clock::now() - released, std::chrono::seconds(30));
+    EXPECT_FALSE(processGroupAlive(second));
 }
 
 TEST_F(WordServer, QuitAndReleaseEndTheOffice) {
