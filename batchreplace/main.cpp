@@ -2,6 +2,7 @@
 #include "core/platform/app_folder.h"
 #include "desktop/qt_desktop_services.h"
 #include "payloads/payloads.h"
+#include "suites/libreoffice/libreoffice_server.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -9,6 +10,9 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("batchreplace");
+
+    // On Linux LibreOffice serves the Word and Excel classes when installed.
+    libreoffice::registerClasses(automation::defaultRegistry());
 
     desktop::QtDesktopServices desktopServices;
     Form1 form1(platform::executableFolder(), desktopServices);
