@@ -11,6 +11,7 @@
 #include "core/engines/word_replace.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
+#include "core/update_check/update_check.h"
 #include "desktop/twips.h"
 
 #include <QAction>
@@ -50,6 +51,11 @@ const QColor kPurple(192, 0, 192);
 
 QString q(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// A menu caption shown as written: '&' would otherwise mark a shortcut key.
+QString menuText(const std::string& s) {
+    return q(s).replace('&', "&&");
 }
 
 std::string pathText(const std::filesystem::path& p) {
@@ -208,6 +214,7 @@ void Form1::buildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 
     for (QPushButton* b : {Command1, Command2, Command3})
         b->setEnabled(false);
@@ -265,6 +272,7 @@ void Form1::buildMenus() {
 void Form1::Form_Load() {
     ensureFolder("Journal");
     ensureFolder("toconfigure");
+    wjsf();
     writeVersionFile();
     setWindowTitle(q("晴木V" + versionText()));
     detectSuites();
@@ -272,6 +280,17 @@ void Form1::Form_Load() {
     clearModeOptions();
     Dir1->setEnabled(false);
     Drive1->setEnabled(false);
+    CheckForUpdate();
+}
+
+void Form1::wjsf() {
+    const std::vector<std::string> messages = support_files::wjsf(appFolder_, payloads_);
+    if (messages.empty())
+        return;
+    std::string text;
+    for (const std::string& m : messages)
+        text += (text.empty() ? "" : "\r\n") + m;
+    showError(text);
 }
 
 void Form1::ensureFolder(const char* name) {
@@ -294,6 +313,21 @@ void Form1::writeVersionFile() {
     out.close();
     if (!out)
         showError("无法写入版本文件“" + pathText(file) + "”。请检查该文件夹是否可写。");
+}
+
+void Form1::CheckForUpdate() {
+    const update_check::UpdateCheckResult r = update_check::CheckForUpdate(appFolder_);
+    versionPageUrl_ = r.versionPageUrl;
+    if (r.gjgxCaption)
+        gjgx->setTitle(menuText(*r.gjgxCaption));
+    gxqk->setText(menuText(r.gxqkCaption));
+    gxqk->setEnabled(r.gxqkEnabled);
+    if (r.timer1Enabled)
+        Timer1->start();
+}
+
+void Form1::Timer1_Timer() {
+    setWindowTitle(q(update_check::titleAfterTick(windowTitle().toStdString())));
 }
 
 void Form1::showError(const std::string& text) {

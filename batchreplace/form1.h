@@ -8,6 +8,7 @@
 #include "core/journal.h"
 #include "core/platform/desktop.h"
 #include "core/platform/processes.h"
+#include "core/support_files/support_files.h"
 
 #include <QMainWindow>
 
@@ -39,6 +40,15 @@ public:
 
     // The start-up sequence; runs once before the window is shown.
     void Form_Load();
+
+    // Where `wjsf` takes the support files from: the payloads linked into the
+    // program. Without a source no support file is written.
+    void setPayloads(support_files::PayloadSource source) { payloads_ = std::move(source); }
+    // `wjsf`: writes the support files that are missing beside the program;
+    // a file that cannot be written is named in a message and the start goes on.
+    void wjsf();
+    // The version page's address read by the update check.
+    const std::string& versionPageUrl() const { return versionPageUrl_; }
 
     const std::filesystem::path& appFolder() const { return appFolder_; }
     platform::DesktopServices& desktop() const { return desktop_; }
@@ -122,6 +132,8 @@ public slots:
     void Drive1_Change();
     // The folder list's path changed.
     void Dir1_Change();
+    // Title notice of a newer version: the caption grows or starts over.
+    void Timer1_Timer();
     // Word batch replace.
     void Command1_Click();
     // Excel batch replace.
@@ -146,6 +158,9 @@ private:
     // Creates a working folder when missing; says so when it cannot.
     void ensureFolder(const char* name);
     void writeVersionFile();
+    // Asks the version page for a newer release and shows the answer in the
+    // update menu; starts the title notice when there is one.
+    void CheckForUpdate();
     void showError(const std::string& text);
 
     std::filesystem::path appFolder_;
@@ -154,4 +169,6 @@ private:
     platform::Processes& processes_;
     journal::Journal journal_;
     QString currentDrive_;
+    support_files::PayloadSource payloads_;
+    std::string versionPageUrl_;
 };

@@ -1,6 +1,8 @@
 #include "batchreplace/form1.h"
 #include "core/platform/app_folder.h"
 #include "desktop/qt_desktop_services.h"
+#include "payloads/payloads.h"
+#include "suites/libreoffice/libreoffice_server.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -9,9 +11,13 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("batchreplace");
 
+    // On Linux LibreOffice serves the Word and Excel classes when installed.
+    libreoffice::registerClasses(automation::defaultRegistry());
+
     desktop::QtDesktopServices desktopServices;
     Form1 form1(platform::executableFolder(), desktopServices);
     desktopServices.setParent(&form1);
+    form1.setPayloads(payloads::find);
     form1.Form_Load();
 
     // Opened centred on the screen.

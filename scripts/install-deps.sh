@@ -14,8 +14,10 @@ packages=(
   fonts-wqy-microhei
   # tests
   googletest libgtest-dev libgmock-dev
-  libcpp-httplib-dev libssl-dev
+  libcpp-httplib-dev libssl-dev openssl
   xvfb xauth x11-apps imagemagick
+  # screenshots of translucent windows need a compositing manager; xsetroot paints the root
+  xcompmgr x11-xserver-utils
   # the Windows build: mingw-w64 cross compiler, and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine64
 )

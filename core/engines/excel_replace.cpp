@@ -23,6 +23,10 @@ void replaceOnSheet(const Object& workbook, int sheet, const RunInputs& inputs, 
 
     const Value found = worksheet.get("Cells").toObject().call("Find", {Value(inputs.findText())});
     const bool isFound = found.isObject() && !found.isNothing();
+    if (isFound && inputs.dryRun()) {
+        reporter.report(inputs.fileName(fileIndex) + "-" + sheetName + kSheetFoundDryRun);
+        return;
+    }
     if (isFound) {
         worksheet.get("Cells").toObject().call("Replace", {},
                                                {{"What", Value(inputs.findText())},
@@ -50,9 +54,10 @@ void replaceInWorkbook(const Object& application, const RunInputs& inputs, int i
         for (std::int64_t j = 1; j <= sheets; ++j)
             replaceOnSheet(workbook, static_cast<int>(j), inputs, index, reporter);
 
-        workbook.call("Close", {Value(true)});
+        // Saved whether or not anything was replaced; a dry run saves nothing.
+        workbook.call("Close", {Value(!inputs.dryRun())});
     } catch (const std::exception& e) {
-        reporter.report(failureLine(inputs.fileName(index), describeError(e)));
+        reporter.reportFailure(failureLine(inputs.fileName(index), describeError(e)));
         if (!workbook.isNothing()) {
             try {
                 workbook.call("Close", {Value(false)});
@@ -67,26 +72,13 @@ void replaceInWorkbook(const Object& application, const RunInputs& inputs, int i
 
 void excelReplace(const RunInputs& inputs, Reporter& reporter,
                   const automation::Registry& registry) {
-    SuiteClass suite;
-    switch (inputs.mode()) {
-    case Mode::ExcelXls:
-        suite = {"Microsoft Excel", "excel.application", ""};
-        break;
-    case Mode::WpsXls:
-        suite = {"WPS", "ET.Application", "KET.Application"};
-        break;
-    default:
+    const auto suite = suiteForMode(inputs.mode(), Mode::ExcelXls,
+                                    {"Microsoft Excel", "excel.application", ""}, Mode::WpsXls);
+    if (!suite)
         return;
-    }
-    const Object application = startSuite(registry, suite, reporter);
-    if (application.isNothing())
-        return;
-
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i)
+    runOverListedFiles(inputs, reporter, registry, *suite, [&](const Object& application, int i) {
         replaceInWorkbook(application, inputs, i, reporter);
-
-    quitSuite(application, suite.label, reporter);
+    });
 }
 
 } // namespace engines

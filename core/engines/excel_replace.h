@@ -12,6 +12,8 @@ namespace engines {
 // The result marks of a worksheet (they follow the sheet name directly).
 inline constexpr const char* kSheetReplaced = "已替换内容";
 inline constexpr const char* kSheetNotFound = "没找到替换的内容";
+// A dry run's line for a worksheet that holds the text.
+inline constexpr const char* kSheetFoundDryRun = "含有要替换的内容（试运行，未保存）";
 
 // Runs the Excel batch replace in the excel.xls mode (Microsoft Excel) or the
 // wps.xls mode (WPS); in any other mode it does nothing. Reports one line per

@@ -172,7 +172,7 @@ void writeHeadersAndFooters(const RunInputs& inputs, const HeaderFooterInputs& s
             // The run stops at this document: it is closed without saving
             // (a document whose save failed keeps its original), and Word is
             // quit below.
-            reporter.report(failureLine(name, describeError(e)));
+            reporter.reportFailure(failureLine(name, describeError(e)));
             if (!document.isNothing()) {
                 try {
                     document.call("Close", {Value(false)});

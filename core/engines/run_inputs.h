@@ -34,6 +34,9 @@ public:
     virtual std::string findText() const = 0;
     // The text of `Text2`: the replacement.
     virtual std::string replacementText() const = 0;
+    // Search only: report where the text stands, change and save nothing.
+    // The window never asks for it; scripted runs may.
+    virtual bool dryRun() const { return false; }
 };
 
 // The header and footer controls of the frame "Word 页眉 页脚 页码".
@@ -82,6 +85,15 @@ public:
         rz();
     }
     void report(const std::string& line) { report(line, line); }
+    // A result saying that a document, or the whole run, failed.
+    void reportFailure(const std::string& line) {
+        failureNoted();
+        report(line);
+    }
+
+protected:
+    // Called before each failure line; the window has no use for it.
+    virtual void failureNoted() {}
 };
 
 } // namespace engines

@@ -14,8 +14,9 @@ void closeDocuments(const Object& application, bool saveChanges) {
     application.get("Documents").toObject().call("Close", {Value(saveChanges)});
 }
 
-// One document: returns its result line.
-std::string replaceInDocument(const Object& application, const RunInputs& inputs, int index) {
+// One document: reports its result line.
+void replaceInDocument(const Object& application, const RunInputs& inputs, int index,
+                       Reporter& reporter) {
     const std::string name = inputs.fileName(index);
     const std::string path = documentPath(inputs.folderPath(), name);
     bool open = false;
@@ -33,11 +34,12 @@ std::string replaceInDocument(const Object& application, const RunInputs& inputs
                                .toObject()
                                .call("Execute", {Value(inputs.findText())})
                                .toBool();
-        if (!found) {
+        if (!found || inputs.dryRun()) {
             // A failing close without saving is not tried a second time.
             open = false;
             closeDocuments(application, false);
-            return name + kWordNotFound;
+            reporter.report(name + (found ? kWordFoundDryRun : kWordNotFound));
+            return;
         }
         application.get("ActiveDocument")
             .toObject()
@@ -53,9 +55,9 @@ std::string replaceInDocument(const Object& application, const RunInputs& inputs
         // without saving, which keeps the original file.
         closeDocuments(application, true);
         open = false;
-        return name + kWordReplaced;
+        reporter.report(name + kWordReplaced);
     } catch (const std::exception& e) {
-        const std::string line = failureLine(name, describeError(e));
+        reporter.reportFailure(failureLine(name, describeError(e)));
         if (open) {
             try {
                 closeDocuments(application, false);
@@ -64,7 +66,6 @@ std::string replaceInDocument(const Object& application, const RunInputs& inputs
                 // is quit at the end of the run, which closes it.
             }
         }
-        return line;
     }
 }
 
@@ -72,26 +73,13 @@ std::string replaceInDocument(const Object& application, const RunInputs& inputs
 
 void wordReplace(const RunInputs& inputs, Reporter& reporter,
                  const automation::Registry& registry) {
-    SuiteClass suite;
-    switch (inputs.mode()) {
-    case Mode::WordDoc:
-        suite = {"Microsoft Word", "word.Application", ""};
-        break;
-    case Mode::WpsDoc:
-        suite = {"WPS", "ET.Application", "KET.Application"};
-        break;
-    default:
+    const auto suite = suiteForMode(inputs.mode(), Mode::WordDoc,
+                                    {"Microsoft Word", "word.Application", ""}, Mode::WpsDoc);
+    if (!suite)
         return;
-    }
-    const Object application = startSuite(registry, suite, reporter);
-    if (application.isNothing())
-        return;
-
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i)
-        reporter.report(replaceInDocument(application, inputs, i));
-
-    quitSuite(application, suite.label, reporter);
+    runOverListedFiles(inputs, reporter, registry, *suite, [&](const Object& application, int i) {
+        replaceInDocument(application, inputs, i, reporter);
+    });
 }
 
 } // namespace engines

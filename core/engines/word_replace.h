@@ -12,6 +12,8 @@ namespace engines {
 // The result marks of a document (each begins with one space).
 inline constexpr const char* kWordReplaced = " 已替换内容";
 inline constexpr const char* kWordNotFound = " 没找到替换的内容";
+// A dry run's line for a document that holds the text.
+inline constexpr const char* kWordFoundDryRun = " 含有要替换的内容（试运行，未保存）";
 
 // Runs the Word batch replace in the word.doc mode (Microsoft Word) or the
 // wps.doc mode (WPS); in any other mode it does nothing. Reports one line per

@@ -13,12 +13,18 @@
 
 namespace net {
 
-// Per-phase time-outs in milliseconds; 0 leaves the library's default.
+// Per-phase time-outs in milliseconds; 0 leaves the library's default (no
+// limit). Resolve and connect bound the way to an open connection (libcurl
+// gets their sum for that one phase); send and receive bound how long the
+// line may stay silent while the request goes out and while the answer comes
+// in. `totalMs` bounds the whole exchange, so that a server dripping bytes
+// cannot hold the caller forever.
 struct Timeouts {
     int resolveMs = 0;
     int connectMs = 0;
     int sendMs = 0;
     int receiveMs = 0;
+    int totalMs = 0;
 };
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -58,7 +64,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Sends one request and waits for the whole response.
+// Sends one request and waits for the whole response. Only http and https
+// addresses are fetched; TLS certificates and host names are verified.
+// Raises HttpError (a sentence naming the address) when the request cannot
+// be made, a time-out expires, the transport fails or the body exceeds
+// `maxBodyBytes`. A connection that closes before the announced body is
+// complete gives a response with `complete` false.
 Response send(const Request& request);
 
 } // namespace net

@@ -8,6 +8,7 @@
 #include "core/journal.h"
 #include "core/platform/desktop.h"
 #include "core/platform/processes.h"
+#include "support/fake_desktop.h"
 
 #include <deque>
 #include <map>
@@ -132,32 +133,9 @@ private:
     journal::Journal journal_;
 };
 
-// Answers message boxes from a list (No when the list runs out) and records
-// them; records the end of the program instead of ending it.
-class FakeDesktop : public platform::DesktopServices {
-public:
-    struct Box {
-        std::string text;
-        std::string title;
-        int flags;
-    };
-    std::deque<int> answers;
-    std::vector<Box> boxes;
-    std::optional<int> exitCode;
-
-    int messageBox(const std::string& text, const std::string& title, int flags) override {
-        boxes.push_back(Box{text, title, flags});
-        if (answers.empty())
-            return platform::answer::No;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    bool startProgram(const std::filesystem::path&, int, std::string& error) override {
-        error = "not in tests";
-        return false;
-    }
-    void exitProgram(int code) override { exitCode = code; }
+// Answers message boxes from a list, No when the list runs out.
+struct FakeDesktop : testing_support::FakeDesktop {
+    FakeDesktop() { defaultAnswer = platform::answer::No; }
 };
 
 // A process table. Ending a process removes it; ending every process of

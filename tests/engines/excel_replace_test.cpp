@@ -329,3 +329,19 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
                      "call wb.Close(False)", "call excel.Quit()"}));
     EXPECT_EQ(window.journal, Lines({"a.xls 处理失败：自动化错误"}));
 }
+
+TEST_F(ExcelReplace, DryRunFindsOnlyAndClosesWithoutSaving) {
+    fake.disk[pathOf("book.xls")] = {{{"一", {"a"}}, {"二", {"x旧y"}}}, 0};
+    window.files = {"book.xls"};
+    window.dryRunValue = true;
+    run();
+    EXPECT_EQ(server.transcript(), concat({{"create excel.application"},
+                                           openCalls("book.xls"),
+                                           sheetCalls(1, "旧", false),
+                                           sheetCalls(2, "旧", false),
+                                           {"call wb.Close(False)", "call excel.Quit()"}}));
+    EXPECT_EQ(window.text3, logOf({"book.xls-一没找到替换的内容",
+                                   "book.xls-二含有要替换的内容（试运行，未保存）"}));
+    EXPECT_EQ(fake.disk[pathOf("book.xls")].sheets[1].cells[0], "x旧y");
+    EXPECT_EQ(fake.disk[pathOf("book.xls")].saves, 0);
+}

@@ -32,6 +32,7 @@ public:
     std::string text6 = "宋体";
     std::string text7 = "10";
     bool check1 = false;
+    bool dryRunValue = false;
 
     // Outputs.
     std::string text3;                    // the log box
@@ -41,6 +42,7 @@ public:
     // Called after each `rz`, with the number of entries so far.
     std::function<void(int)> afterEntry;
     mutable int fileCountReads = 0;
+    int failures = 0; // failure lines reported
 
     engines::Mode mode() const override { return modeValue; }
     std::string folderPath() const override { return folder; }
@@ -53,6 +55,7 @@ public:
     }
     std::string findText() const override { return text1; }
     std::string replacementText() const override { return text2; }
+    bool dryRun() const override { return dryRunValue; }
 
     bool headerSelected() const override { return option5; }
     bool footerSelected() const override { return option6; }
@@ -74,6 +77,7 @@ public:
         reportOrder.push_back("line");
         journalLine = line;
     }
+    void failureNoted() override { ++failures; }
     void rz() override {
         reportOrder.push_back("rz");
         journal.push_back(journalLine);

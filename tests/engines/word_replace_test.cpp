@@ -385,3 +385,32 @@ TEST(DocumentPath, JoinsFolderAndNameWithoutDoublingARootSeparator) {
     EXPECT_EQ(engines::documentPath("/", "a.doc"), "/a.doc");
 #endif
 }
+
+TEST_F(WordReplace, DryRunSearchesOnlyAndSavesNothing) {
+    fake.disk[pathOf("a.doc")] = {"旧 一 旧", "", 0};
+    fake.disk[pathOf("b.doc")] = {"没有", "", 0};
+    window.files = {"a.doc", "b.doc"};
+    window.dryRunValue = true;
+
+    run();
+
+    // The found document is closed unsaved like one without the text.
+    Lines foundThenClosed = notFoundCalls("a.doc", "旧");
+    EXPECT_EQ(server.transcript(), concat({{"create word.Application"},
+                                           foundThenClosed,
+                                           notFoundCalls("b.doc", "旧"),
+                                           {"call word.Quit()"}}));
+    EXPECT_EQ(fake.disk[pathOf("a.doc")].body, "旧 一 旧");
+    EXPECT_EQ(fake.disk[pathOf("a.doc")].saves, 0);
+    EXPECT_EQ(window.text3,
+              logOf({"a.doc 含有要替换的内容（试运行，未保存）", "b.doc 没找到替换的内容"}));
+    EXPECT_EQ(window.failures, 0);
+}
+
+TEST_F(WordReplace, FailuresAreCountedOncePerFailedDocument) {
+    fake.disk[pathOf("a.doc")] = {"旧", "", 0};
+    window.files = {"missing.doc", "a.doc", "gone.doc"};
+    run();
+    EXPECT_EQ(window.failures, 2);
+    EXPECT_EQ(fake.disk[pathOf("a.doc")].saves, 1);
+}

@@ -4,14 +4,15 @@
 
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
-// Desktop services for tests: answers message boxes from a queue (OK, or the
-// default answer when the queue is empty) and records every box and every
-// program start instead of showing or starting anything.
+// Desktop services for tests: answers message boxes from a queue (then with
+// `defaultAnswer`) and records every box, every program start and the end of
+// the program instead of showing, starting or ending anything.
 class FakeDesktop : public platform::DesktopServices {
 public:
     struct Box {
@@ -26,15 +27,15 @@ public:
 
     std::vector<Box> boxes;
     std::vector<Start> starts;
-    std::deque<int> answers;   // answers to give, in order
-    bool startSucceeds = true; // what startProgram reports
-    int exitCode = -1;         // the code exitProgram was called with, -1 if never
-    int exits = 0;
+    std::deque<int> answers;                  // answers to give, in order
+    int defaultAnswer = platform::answer::Ok; // once `answers` runs out
+    bool startSucceeds = true;                // what startProgram reports
+    std::optional<int> exitCode;              // the code exitProgram was called with
 
     int messageBox(const std::string& text, const std::string& title, int flags) override {
         boxes.push_back({text, title, flags});
         if (answers.empty())
-            return platform::answer::Ok;
+            return defaultAnswer;
         const int a = answers.front();
         answers.pop_front();
         return a;
@@ -50,10 +51,7 @@ public:
         return true;
     }
 
-    void exitProgram(int code) override {
-        exitCode = code;
-        ++exits;
-    }
+    void exitProgram(int code) override { exitCode = code; }
 };
 
 } // namespace testing_support

@@ -1,0 +1,312 @@
+#include "cli/cli.h"
+
+#include "core/detection/suite_detection.h"
+#include "core/documents/folder_listing.h"
+#include "core/engines/excel_replace.h"
+#include "core/engines/header_footer.h"
+#include "core/engines/run_inputs.h"
+#include "core/engines/word_replace.h"
+#include "core/journal.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+namespace cli {
+
+namespace {
+
+struct UsageError {
+    std::string message;
+};
+
+std::filesystem::path pathFrom(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The options of one command line: `--name value` pairs and `--flag`s.
+class Options {
+public:
+    Options(const std::vector<std::string>& args, const std::set<std::string>& withValue,
+            const std::set<std::string>& flags) {
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& a = args[i];
+            if (withValue.count(a)) {
+                if (i + 1 >= args.size())
+                    throw UsageError{"选项 " + a + " 后面缺少取值。"};
+                if (values_.count(a))
+                    throw UsageError{"选项 " + a + " 只能给一次。"};
+                values_[a] = args[++i];
+            } else if (flags.count(a)) {
+                flags_.insert(a);
+            } else if (a.rfind("--", 0) == 0) {
+                throw UsageError{"不认识的选项 " + a + "。"};
+            } else {
+                throw UsageError{"多余的参数“" + a + "”。"};
+            }
+        }
+    }
+
+    std::optional<std::string> value(const std::string& name) const {
+        auto it = values_.find(name);
+        if (it == values_.end())
+            return std::nullopt;
+        return it->second;
+    }
+    std::string required(const std::string& name) const {
+        auto v = value(name);
+        if (!v)
+            throw UsageError{"缺少选项 " + name + "。"};
+        return *v;
+    }
+    bool flag(const std::string& name) const { return flags_.count(name) > 0; }
+
+private:
+    std::map<std::string, std::string> values_;
+    std::set<std::string> flags_;
+};
+
+std::string oneOf(const Options& o, const std::string& name, const std::string& fallback,
+                  const std::vector<std::string>& allowed) {
+    const std::string v = o.value(name).value_or(fallback);
+    for (const auto& a : allowed)
+        if (v == a)
+            return v;
+    std::string list;
+    for (const auto& a : allowed)
+        list += (list.empty() ? "" : "、") + a;
+    throw UsageError{"选项 " + name + " 的取值“" + v + "”无效，可用：" + list + "。"};
+}
+
+// The command-line counterpart of the window: fixed inputs, log lines to
+// standard output, entries to the journal, failures counted.
+class Console : public engines::RunInputs,
+                public engines::HeaderFooterInputs,
+                public engines::Reporter {
+public:
+    Console(std::ostream& out, std::ostream& err, bool progress, journal::Journal journal)
+        : out_(out), err_(err), progress_(progress), journal_(std::move(journal)) {}
+
+    engines::Mode modeValue = engines::Mode::None;
+    std::string folder;
+    std::vector<std::string> files;
+    std::string find, replacement;
+    bool dry = false;
+    bool header = false, footer = false;
+    std::string headerTextValue, footerTextValue;
+    std::string headerAlign = "居中", footerAlign = "居左", pageNumber = "居中1";
+    bool pageNumberOn = false;
+    std::string font = "宋体", size = "10";
+    bool bold = false;
+    int failures = 0;
+
+    engines::Mode mode() const override { return modeValue; }
+    std::string folderPath() const override { return folder; }
+    int fileCount() const override { return static_cast<int>(files.size()); }
+    std::string fileName(int index) const override {
+        const std::string& name = files.at(static_cast<size_t>(index));
+        // Each document's turn starts by reading its name.
+        if (progress_ && index != lastProgress_) {
+            lastProgress_ = index;
+            err_ << "[" << index + 1 << "/" << files.size() << "] " << name << std::endl;
+        }
+        return name;
+    }
+    std::string findText() const override { return find; }
+    std::string replacementText() const override { return replacement; }
+    bool dryRun() const override { return dry; }
+
+    bool headerSelected() const override { return header; }
+    bool footerSelected() const override { return footer; }
+    std::string headerText() const override { return headerTextValue; }
+    std::string footerText() const override { return footerTextValue; }
+    std::string headerPlacement() const override { return headerAlign; }
+    std::string footerPlacement() const override { return footerAlign; }
+    bool pageNumberTicked() const override { return pageNumberOn; }
+    std::string pageNumberPlacement() const override { return pageNumber; }
+    std::string fontName() const override { return font; }
+    std::string fontSize() const override { return size; }
+    bool boldTicked() const override { return bold; }
+
+    void appendLogLine(const std::string& line) override { out_ << line << "\n" << std::flush; }
+    void setJournalLine(const std::string& line) override { journalLine_ = line; }
+    void rz() override { journal_.rz(journalLine_); }
+
+protected:
+    void failureNoted() override { ++failures; }
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+    bool progress_;
+    mutable int lastProgress_ = -1;
+    journal::Journal journal_;
+    std::string journalLine_;
+};
+
+// The status label as the detection leaves it, and the journal.
+class StatusLabel : public detection::DetectionView {
+public:
+    explicit StatusLabel(journal::Journal journal) : journal_(std::move(journal)) {}
+    std::string caption;
+    std::string statusCaption() const override { return caption; }
+    void setStatusCaption(const std::string& c) override { caption = c; }
+    void setModeOptionEnabled(detection::ModeOption, bool) override {}
+    void setJournalLine(const std::string& line) override { line_ = line; }
+    void rz() override { journal_.rz(line_); }
+
+private:
+    journal::Journal journal_;
+    std::string line_;
+};
+
+std::filesystem::path appFolderOf(const Options& o, const Environment& env) {
+    if (auto v = o.value("--app-folder"))
+        return pathFrom(*v);
+    return env.defaultAppFolder;
+}
+
+// The folder's matching files, as the window's file list shows them.
+std::vector<std::string> listedFiles(const std::string& folder, const char* pattern) {
+    const std::filesystem::path dir = pathFrom(folder);
+    std::error_code ec;
+    if (!std::filesystem::exists(dir, ec))
+        throw UsageError{"找不到文件夹“" + folder + "”。"};
+    if (!std::filesystem::is_directory(dir, ec))
+        throw UsageError{"“" + folder + "”不是文件夹。"};
+    std::vector<std::string> files;
+    try {
+        files = documents::listMatchingFiles(dir, pattern);
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw UsageError{"无法读取文件夹“" + folder + "”：" + e.code().message() + "。"};
+    }
+    if (files.empty())
+        throw UsageError{"文件夹“" + folder + "”中没有 " + pattern + " 文件。"};
+    return files;
+}
+
+int detect(const Options& o, std::ostream& out, const Environment& env) {
+    StatusLabel label{journal::Journal(appFolderOf(o, env))};
+    detection::detectSuites(env.registry, label);
+    // The label's lines; an empty first line (the caption began with a line
+    // break) shows nothing.
+    std::string text = label.caption;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (!line.empty())
+            out << line << "\n";
+        start = end + 2;
+    }
+    return kAllProcessed;
+}
+
+int replace(const std::string& command, const Options& o, std::ostream& out, std::ostream& err,
+            const Environment& env) {
+    const bool word = command == "word-replace";
+    Console console(out, err, env.progressOnStderr, journal::Journal(appFolderOf(o, env)));
+    const std::string suite = oneOf(o, "--suite", "office", {"office", "wps"});
+    if (word)
+        console.modeValue = suite == "office" ? engines::Mode::WordDoc : engines::Mode::WpsDoc;
+    else
+        console.modeValue = suite == "office" ? engines::Mode::ExcelXls : engines::Mode::WpsXls;
+    console.find = o.required("--find");
+    console.replacement = o.required("--replace");
+    console.dry = o.flag("--dry-run");
+    console.folder = o.required("--folder");
+    console.files = listedFiles(console.folder, word ? "*.doc" : "*.xls");
+
+    if (word)
+        engines::wordReplace(console, console, env.registry);
+    else
+        engines::excelReplace(console, console, env.registry);
+    return console.failures > 0 ? kSomeFailed : kAllProcessed;
+}
+
+int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const Environment& env) {
+    Console console(out, err, env.progressOnStderr, journal::Journal(appFolderOf(o, env)));
+    console.modeValue = engines::Mode::WordDoc;
+    const auto header = o.value("--header");
+    const auto footer = o.value("--footer");
+    if (header.has_value() == footer.has_value())
+        throw UsageError{"请给出 --header 或 --footer 中的一个。"};
+    const std::vector<std::string> placements{"居中", "居左", "居右"};
+    if (header) {
+        console.header = true;
+        console.headerTextValue = *header;
+        console.headerAlign = oneOf(o, "--align", "居中", placements);
+        if (o.value("--page-number"))
+            throw UsageError{"页码只能加在页脚里：--page-number 要和 --footer 一起用。"};
+    } else {
+        console.footer = true;
+        console.footerTextValue = *footer;
+        console.footerAlign = oneOf(o, "--align", "居左", placements);
+        if (o.value("--page-number")) {
+            console.pageNumberOn = true;
+            console.pageNumber =
+                oneOf(o, "--page-number", "居中1", {"居中1", "居中2", "居左", "居右"});
+        }
+    }
+    console.font = o.value("--font").value_or("宋体");
+    console.size = o.value("--size").value_or("10");
+    console.bold = o.flag("--bold");
+    console.folder = o.required("--folder");
+    console.files = listedFiles(console.folder, "*.doc");
+
+    engines::writeHeadersAndFooters(console, console, console, env.registry);
+    return console.failures > 0 ? kSomeFailed : kAllProcessed;
+}
+
+} // namespace
+
+std::string usage() {
+    return "用法：\n"
+           "  batchreplace-cli word-replace  --folder 文件夹 --find 原内容 --replace 新内容 "
+           "[--suite office|wps] [--dry-run]\n"
+           "  batchreplace-cli excel-replace --folder 文件夹 --find 原内容 --replace 新内容 "
+           "[--suite office|wps] [--dry-run]\n"
+           "  batchreplace-cli header-footer --folder 文件夹 (--header 页眉内容 | --footer "
+           "页脚内容)\n"
+           "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
+           "                   [--font 字体] [--size 字号] [--bold]\n"
+           "  batchreplace-cli detect\n"
+           "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 "
+           "Journal（默认为程序所在文件夹）。\n"
+           "--dry-run 只查找并报告含有原内容的文档（工作表），不修改、不保存任何文档。\n"
+           "退出码：0 全部处理完成，1 有文档处理失败，2 参数错误。\n";
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const Environment& env) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        (args.empty() ? err : out) << usage();
+        return args.empty() ? kUsageError : kAllProcessed;
+    }
+    const std::string command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    try {
+        if (command == "detect")
+            return detect(Options(rest, {"--app-folder"}, {}), out, env);
+        if (command == "word-replace" || command == "excel-replace")
+            return replace(command,
+                           Options(rest,
+                                   {"--folder", "--find", "--replace", "--suite", "--app-folder"},
+                                   {"--dry-run"}),
+                           out, err, env);
+        if (command == "header-footer")
+            return headerFooter(Options(rest,
+                                        {"--folder", "--header", "--footer", "--align",
+                                         "--page-number", "--font", "--size", "--app-folder"},
+                                        {"--bold"}),
+                                out, err, env);
+        throw UsageError{"不认识的命令“" + command + "”。"};
+    } catch (const UsageError& e) {
+        err << "batchreplace-cli：" << e.message << "\n\n" << usage();
+        return kUsageError;
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,223 @@
+// The command-line front end against a scripted suite: arguments, output,
+// journal and exit statuses.
+
+#include "cli/cli.h"
+#include "support/scripted_server.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using testing_support::readFile;
+using testing_support::TempFolder;
+using testing_support::writeFile;
+
+namespace {
+
+class Cli : public ::testing::Test {
+protected:
+    Cli() {
+        for (const char* name : {"b.doc", "A.DOC", "c.xls", "x.docx"})
+            writeFile(docs / name, "x");
+    }
+
+    int run(std::vector<std::string> args, bool progress = false) {
+        out.str("");
+        err.str("");
+        const cli::Environment env{registry, app.path(), progress};
+        return cli::run(args, out, err, env);
+    }
+
+    std::string journalText() const {
+        std::string all;
+        if (!std::filesystem::exists(app / "Journal"))
+            return all;
+        for (const auto& day : std::filesystem::directory_iterator(app / "Journal"))
+            for (const auto& file : std::filesystem::directory_iterator(day.path()))
+                all += readFile(file.path());
+        return all;
+    }
+
+    // A word processor whose test search answers from `found`, by call.
+    void scriptWord(std::vector<scripted::Reply> found) {
+        auto& word = server.object("word");
+        auto& documents = server.object("docs");
+        auto& doc = server.object("doc");
+        auto& content = server.object("content");
+        auto& find = server.object("find");
+        word.onGet("Documents", documents).onGet("ActiveDocument", doc);
+        documents.onCall("Open", doc);
+        doc.onGet("Content", content);
+        content.onGet("Find", find);
+        find.onCall("Execute", scripted::inTurn(std::move(found)));
+        server.provide(registry, "word.Application", word);
+    }
+
+    TempFolder app;
+    TempFolder docs;
+    automation::Registry registry;
+    scripted::Server server;
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+} // namespace
+
+TEST_F(Cli, WordReplaceRunsTheListedFilesAndPrintsTheLogLines) {
+    // A.DOC: found, replaced; b.doc: not found.
+    scriptWord({automation::Value(true), automation::Value(true), automation::Value(false)});
+    EXPECT_EQ(
+        run({"word-replace", "--folder", docs.path().string(), "--find", "旧", "--replace", "新"}),
+        cli::kAllProcessed);
+    EXPECT_EQ(out.str(), "A.DOC 已替换内容\nb.doc 没找到替换的内容\n");
+    const std::string journal = journalText();
+    EXPECT_NE(journal.find(" A.DOC 已替换内容\r\n"), std::string::npos);
+    EXPECT_NE(journal.find(" b.doc 没找到替换的内容\r\n"), std::string::npos);
+    const auto calls = server.transcript();
+    EXPECT_TRUE(contains(calls, "call docs.Open(\"" + (docs / "A.DOC").string() + "\")"));
+    EXPECT_TRUE(contains(calls, "call find.Execute(\"旧\")"));
+    EXPECT_FALSE(contains(calls, "call docs.Open(\"" + (docs / "x.docx").string() + "\")"));
+    EXPECT_TRUE(err.str().empty()); // no progress when stderr is no terminal
+}
+
+TEST_F(Cli, FindTextKeepsItsLineBreakAndDryRunSavesNothing) {
+    scriptWord({automation::Value(true), automation::Value(false)});
+    EXPECT_EQ(run({"word-replace", "--folder", docs.path().string(), "--find", "a\nb", "--replace",
+                   "c", "--dry-run"}),
+              cli::kAllProcessed);
+    EXPECT_EQ(out.str(), "A.DOC 含有要替换的内容（试运行，未保存）\nb.doc 没找到替换的内容\n");
+    const auto calls = server.transcript();
+    EXPECT_TRUE(contains(calls, "call find.Execute(\"a\nb\")"));
+    EXPECT_FALSE(contains(calls, "call docs.Close(True)"));
+}
+
+TEST_F(Cli, ProgressGoesToStandardErrorOncePerDocument) {
+    scriptWord({automation::Value(false), automation::Value(false)});
+    run({"word-replace", "--folder", docs.path().string(), "--find", "x", "--replace", "y"}, true);
+    EXPECT_EQ(err.str(), "[1/2] A.DOC\n[2/2] b.doc\n");
+}
+
+TEST_F(Cli, AnyFailedDocumentGivesExitStatusOne) {
+    auto& word = server.object("word");
+    auto& documents = server.object("docs");
+    word.onGet("Documents", documents);
+    documents.onCall("Open", automation::Error(5174, "文件已损坏"));
+    server.provide(registry, "word.Application", word);
+    EXPECT_EQ(
+        run({"word-replace", "--folder", docs.path().string(), "--find", "x", "--replace", "y"}),
+        cli::kSomeFailed);
+    EXPECT_EQ(out.str(), "A.DOC 处理失败：文件已损坏\nb.doc 处理失败：文件已损坏\n");
+}
+
+TEST_F(Cli, SuiteThatCannotStartIsAFailure) {
+    EXPECT_EQ(run({"excel-replace", "--folder", docs.path().string(), "--find", "x", "--replace",
+                   "y", "--suite", "wps"}),
+              cli::kSomeFailed);
+    EXPECT_NE(out.str().find("KET.Application"), std::string::npos);
+}
+
+TEST_F(Cli, HeaderFooterPassesTheSettingsToTheWriter) {
+    // Word's object graph as far as the writer walks it.
+    auto& word = server.object("word");
+    auto& documents = server.object("docs");
+    auto& doc = server.object("doc");
+    auto& window = server.object("window");
+    auto& pane = server.object("pane");
+    auto& view = server.object("view");
+    auto& sel = server.object("sel");
+    auto& font = server.object("font");
+    auto& para = server.object("para");
+    auto& fields = server.object("fields");
+    auto& active = server.object("active");
+    auto& section = server.object("section");
+    auto& story = server.object("story");
+    auto& range = server.object("range");
+    word.onGet("Documents", documents)
+        .onGet("ActiveWindow", window)
+        .onGet("Selection", sel)
+        .onGet("ActiveDocument", active);
+    documents.onCall("Open", doc);
+    window.onGet("ActivePane", pane);
+    pane.onGet("View", view);
+    sel.onGet("Font", font)
+        .onGet("ParagraphFormat", para)
+        .onGet("Fields", fields)
+        .onGet("Range", range);
+    active.onGet("ActiveWindow", window).onGet("Sections", section);
+    section.onGet("Footers", story).onGet("Headers", story);
+    story.onGet("Range", range);
+    range.onGet("Text", automation::Value("第1页 页脚"));
+    server.provide(registry, "Word.Application", word);
+    run({"header-footer", "--folder", docs.path().string(), "--footer", "页脚", "--align", "居中",
+         "--page-number", "居右", "--font", "黑体", "--size", "12", "--bold"});
+    const auto calls = server.transcript();
+    EXPECT_TRUE(contains(calls, "call docs.Open(\"" + (docs / "A.DOC").string() + "\")"));
+    std::string all;
+    for (const auto& c : calls)
+        all += c + "\n";
+    EXPECT_NE(all.find("= \"黑体\""), std::string::npos) << all;
+    EXPECT_NE(all.find("= \"12\""), std::string::npos) << all;
+    EXPECT_NE(all.find("(\"第\")"), std::string::npos) << all;
+    EXPECT_NE(all.find("call sel.TypeText(\"页脚\")"), std::string::npos) << all;
+    EXPECT_NE(all.find("call fields.Add(range, 33)"), std::string::npos) << all;
+    EXPECT_NE(all.find("put para.Alignment = 2"), std::string::npos) << all; // page number right
+    EXPECT_EQ(out.str(), "A.DOC 页脚已写入内容\nb.doc 页脚已写入内容\n");
+}
+
+TEST_F(Cli, DetectPrintsTheStatusLinesWithoutTheLeadingBreak) {
+    EXPECT_EQ(run({"detect", "--app-folder", app.path().string()}), cli::kAllProcessed);
+    EXPECT_EQ(out.str(),
+              "1、获取offcce版本失败\n2、未安装WPS-V8或以下版本\n3、未安装WPS-V9或以上版本\n");
+    // Each missing suite is a journal entry.
+    const std::string journal = journalText();
+    EXPECT_NE(journal.find("WPSV9错误代码：429错误描述："), std::string::npos);
+}
+
+TEST_F(Cli, UsageErrorsNameWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string folder = docs.path().string();
+    const std::vector<Case> cases = {
+        {{}, "用法"},
+        {{"frobnicate"}, "不认识的命令“frobnicate”"},
+        {{"word-replace", "--folder", folder, "--find", "x"}, "缺少选项 --replace"},
+        {{"word-replace", "--folder", folder, "--find"}, "选项 --find 后面缺少取值"},
+        {{"word-replace", "--folder", (docs / "nope").string(), "--find", "x", "--replace", "y"},
+         "找不到文件夹“" + (docs / "nope").string() + "”"},
+        {{"word-replace", "--folder", (docs / "c.xls").string(), "--find", "x", "--replace", "y"},
+         "不是文件夹"},
+        {{"word-replace", "--folder", folder, "--find", "x", "--replace", "y", "--suite", "ms"},
+         "--suite 的取值“ms”无效"},
+        {{"word-replace", "--folder", folder, "--find", "x", "--replace", "y", "--bold"},
+         "不认识的选项 --bold"},
+        {{"header-footer", "--folder", folder}, "--header 或 --footer"},
+        {{"header-footer", "--folder", folder, "--header", "a", "--footer", "b"},
+         "--header 或 --footer"},
+        {{"header-footer", "--folder", folder, "--header", "a", "--page-number", "居中1"},
+         "--page-number 要和 --footer"},
+        {{"header-footer", "--folder", folder, "--footer", "a", "--align", "左"},
+         "--align 的取值“左”无效"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args), cli::kUsageError) << c.message;
+        EXPECT_NE(err.str().find(c.message), std::string::npos) << err.str();
+        EXPECT_TRUE(out.str().empty());
+    }
+    EXPECT_TRUE(server.transcript().empty()); // nothing was started
+}
+
+TEST_F(Cli, EmptyListIsAUsageError) {
+    TempFolder empty;
+    writeFile(empty / "only.xls", "x");
+    EXPECT_EQ(
+        run({"word-replace", "--folder", empty.path().string(), "--find", "x", "--replace", "y"}),
+        cli::kUsageError);
+    EXPECT_NE(err.str().find("中没有 *.doc 文件"), std::string::npos);
+}

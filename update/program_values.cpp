@@ -1,0 +1,8 @@
+#include "update/program_values.h"
+
+namespace updater {
+
+std::string CurrentVersion;
+std::string VersionPageUrl;
+
+} // namespace updater
