@@ -26,7 +26,12 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 (cd "$src" && cmake --preset windows-cross -B "$build" >"$build/configure.log") ||
   { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j 2
+# The build's own lines only when it fails or warns.
+if ! cmake --build "$build" -j 2 >"$build/build.log" 2>&1; then
+  cat "$build/build.log"
+  exit 1
+fi
+grep -A5 -i 'warning' "$build/build.log" || true
 
 # A fresh prefix each run, so that nothing of an earlier run (registered
 # classes, running objects, files) is found again. Wine offers to install
@@ -36,8 +41,6 @@ export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
-
-
 
 stop_wine() {
   # Ends the prefix's server and every Windows process in it, so that no
