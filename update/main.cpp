@@ -4,9 +4,12 @@
 #include "core/platform/app_folder.h"
 #include "desktop/qt_desktop_services.h"
 #include "update/splash_window.h"
+#include "update/update_window.h"
 
 #include <QApplication>
 #include <QScreen>
+
+#include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -15,6 +18,16 @@ int main(int argc, char* argv[]) {
     desktop::QtDesktopServices desktopServices;
     updater::Form1 form1(platform::executableFolder(), desktopServices);
     desktopServices.setParent(&form1);
+
+    // A newer version: the update window takes over, shown once its load
+    // (fetch, link resolution, start of the download) has returned.
+    std::unique_ptr<updater::Form2> form2;
+    form1.setHandOver([&] {
+        form2 = std::make_unique<updater::Form2>(platform::executableFolder(), desktopServices);
+        desktopServices.setParent(form2.get());
+        form2->Form_Load();
+        form2->show();
+    });
     // The splash is shown only once its load (files and fetch) is done.
     form1.Form_Load();
 

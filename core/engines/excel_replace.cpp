@@ -72,26 +72,13 @@ void replaceInWorkbook(const Object& application, const RunInputs& inputs, int i
 
 void excelReplace(const RunInputs& inputs, Reporter& reporter,
                   const automation::Registry& registry) {
-    SuiteClass suite;
-    switch (inputs.mode()) {
-    case Mode::ExcelXls:
-        suite = {"Microsoft Excel", "excel.application", ""};
-        break;
-    case Mode::WpsXls:
-        suite = {"WPS", "ET.Application", "KET.Application"};
-        break;
-    default:
+    const auto suite = suiteForMode(inputs.mode(), Mode::ExcelXls,
+                                    {"Microsoft Excel", "excel.application", ""}, Mode::WpsXls);
+    if (!suite)
         return;
-    }
-    const Object application = startSuite(registry, suite, reporter);
-    if (application.isNothing())
-        return;
-
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i)
+    runOverListedFiles(inputs, reporter, registry, *suite, [&](const Object& application, int i) {
         replaceInWorkbook(application, inputs, i, reporter);
-
-    quitSuite(application, suite.label, reporter);
+    });
 }
 
 } // namespace engines

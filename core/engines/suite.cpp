@@ -30,6 +30,27 @@ automation::Object startSuite(const automation::Registry& registry, const SuiteC
     return {};
 }
 
+std::optional<SuiteClass> suiteForMode(Mode mode, Mode microsoftMode, const SuiteClass& microsoft,
+                                       Mode wpsMode) {
+    if (mode == microsoftMode)
+        return microsoft;
+    if (mode == wpsMode)
+        return SuiteClass{"WPS", "ET.Application", "KET.Application"};
+    return std::nullopt;
+}
+
+void runOverListedFiles(const RunInputs& inputs, Reporter& reporter,
+                        const automation::Registry& registry, const SuiteClass& suite,
+                        const std::function<void(const automation::Object&, int)>& processFile) {
+    const automation::Object application = startSuite(registry, suite, reporter);
+    if (application.isNothing())
+        return;
+    const int count = inputs.fileCount();
+    for (int i = 0; i < count; ++i)
+        processFile(application, i);
+    quitSuite(application, suite.label, reporter);
+}
+
 void quitSuite(const automation::Object& application, const std::string& label,
                Reporter& reporter) {
     try {

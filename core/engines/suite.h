@@ -7,6 +7,8 @@
 #include "core/engines/run_inputs.h"
 
 #include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace engines {
@@ -30,6 +32,17 @@ automation::Object startSuite(const automation::Registry& registry, const SuiteC
 // Calls the application's `Quit`. A failure is reported as one line, since a
 // suite left running holds memory and may hold files.
 void quitSuite(const automation::Object& application, const std::string& label, Reporter& reporter);
+
+// The suite a replace run drives in `mode`: the Microsoft class for
+// `microsoftMode`, WPS (ET, then KET) for `wpsMode`, none for any other mode.
+std::optional<SuiteClass> suiteForMode(Mode mode, Mode microsoftMode, const SuiteClass& microsoft,
+                                       Mode wpsMode);
+
+// A replace run: starts the suite, hands every listed file (by position, the
+// count read once) to `processFile`, and quits the suite.
+void runOverListedFiles(const RunInputs& inputs, Reporter& reporter,
+                        const automation::Registry& registry, const SuiteClass& suite,
+                        const std::function<void(const automation::Object&, int)>& processFile);
 
 // The full path of a listed document: the folder, the platform's separator
 // (a backslash on Windows) and the file name. No separator is doubled when

@@ -73,26 +73,13 @@ void replaceInDocument(const Object& application, const RunInputs& inputs, int i
 
 void wordReplace(const RunInputs& inputs, Reporter& reporter,
                  const automation::Registry& registry) {
-    SuiteClass suite;
-    switch (inputs.mode()) {
-    case Mode::WordDoc:
-        suite = {"Microsoft Word", "word.Application", ""};
-        break;
-    case Mode::WpsDoc:
-        suite = {"WPS", "ET.Application", "KET.Application"};
-        break;
-    default:
+    const auto suite = suiteForMode(inputs.mode(), Mode::WordDoc,
+                                    {"Microsoft Word", "word.Application", ""}, Mode::WpsDoc);
+    if (!suite)
         return;
-    }
-    const Object application = startSuite(registry, suite, reporter);
-    if (application.isNothing())
-        return;
-
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i)
+    runOverListedFiles(inputs, reporter, registry, *suite, [&](const Object& application, int i) {
         replaceInDocument(application, inputs, i, reporter);
-
-    quitSuite(application, suite.label, reporter);
+    });
 }
 
 } // namespace engines

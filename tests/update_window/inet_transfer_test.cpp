@@ -1,0 +1,195 @@
+// The transfer that stands in for the Internet Transfer control, against
+// local servers.
+
+#include "support/local_servers.h"
+#include "update/inet_transfer.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using testing_support::LocalHttpServer;
+using testing_support::SilentServer;
+using updater::InetTransfer;
+using updater::TransferError;
+namespace ic = updater::ic;
+
+namespace {
+
+std::string bytes(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
+
+QList<short> statesOf(const QSignalSpy& spy) {
+    QList<short> states;
+    for (const auto& call : spy)
+        states << call.at(0).value<short>();
+    return states;
+}
+
+const QList<short> allStates = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12};
+
+} // namespace
+
+class InetTransferTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        body3000 = bytes(3000);
+        auto& s = server.server;
+        s.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Content-Disposition", "attachment; filename= %E6%9B%B4.exe");
+            res.set_content(body3000, "application/octet-stream");
+        });
+        s.Get("/moved", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect(server.url("/file"));
+        });
+        s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("<html>no such file</html>", "text/html");
+        });
+        s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
+                    if (offset >= 4096) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    sink.write("xxxxxxxxxxxxxxxx", 16);
+                    return true;
+                });
+        });
+        server.start();
+    }
+
+    void statesArriveInOrderAfterExecuteReturns() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/file"), "GET");
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(inet.StillExecuting());
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
+        QCOMPARE(statesOf(spy), allStates);
+        QVERIFY(!inet.StillExecuting());
+        QCOMPARE(inet.ResponseCode(), 0L);
+    }
+
+    void headersAndChunksOfTheSpooledBody() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/file"), "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
+        QCOMPARE(inet.GetHeader("Content-Length"), std::string("3000"));
+        QCOMPARE(inet.GetHeader("content-length"), std::string("3000"));
+        QCOMPARE(inet.GetHeader("Content-Disposition"),
+                 std::string("attachment; filename= %E6%9B%B4.exe"));
+        QCOMPARE(inet.GetHeader("X-Absent"), std::string());
+        std::string got;
+        QList<std::size_t> sizes;
+        for (std::string chunk = inet.GetChunk(1024); !chunk.empty(); chunk = inet.GetChunk(1024)) {
+            sizes << chunk.size();
+            got += chunk;
+        }
+        QCOMPARE(sizes, (QList<std::size_t>{1024, 1024, 952}));
+        QVERIFY(got == body3000);
+        QVERIFY(inet.GetChunk(1024).empty());
+    }
+
+    void redirectsAreFollowed() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/moved"), "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
+        QCOMPARE(statesOf(spy), allStates);
+        QCOMPARE(inet.GetHeader("Content-Length"), std::string("3000"));
+        QCOMPARE(inet.GetChunk(4096).size(), std::size_t(3000));
+    }
+
+    void anErrorAnswerIsStateElevenWithItsStatus() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/missing"), "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::Error);
+        const QList<short> states = statesOf(spy);
+        QVERIFY(!states.contains(ic::ResponseReceived));
+        QVERIFY(!states.contains(ic::ResponseCompleted));
+        QCOMPARE(states.count(ic::Error), 1);
+        QCOMPARE(inet.ResponseCode(), 404L);
+        QVERIFY(inet.ResponseInfo().find(server.url("/missing")) != std::string::npos);
+    }
+
+    void aRefusedConnectionNamesTheAddress() {
+        int port = 0;
+        ::close(testing_support::listenOnLoopback(port));
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x";
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(url, "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::Error);
+        QCOMPARE(inet.ResponseCode(), 12029L);
+        QVERIFY(!statesOf(spy).contains(ic::ResponseReceived));
+        QVERIFY(inet.ResponseInfo().find(url) != std::string::npos);
+        QVERIFY(!inet.StillExecuting());
+    }
+
+    void addressesThatCannotBeRequestedAreRefusedAtOnce() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        for (const char* url : {"", "not an address", "ftp://127.0.0.1/x", "http://", "/file/?abc"})
+            QVERIFY_THROWS_EXCEPTION(TransferError, inet.Execute(url, "GET"));
+        QVERIFY_THROWS_EXCEPTION(TransferError, inet.Execute(server.url("/file"), "POST"));
+        QTest::qWait(50);
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(!inet.StillExecuting());
+    }
+
+    void aNewExecuteAbandonsTheOneUnderWay() {
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/slow"), "GET");
+        QTRY_VERIFY(statesOf(spy).contains(ic::ResponseReceived));
+        spy.clear();
+        inet.Execute(server.url("/file"), "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
+        // Nothing of the slow transfer arrives afterwards.
+        QTest::qWait(400);
+        QCOMPARE(statesOf(spy), allStates);
+        QCOMPARE(inet.GetChunk(4096).size(), std::size_t(3000));
+    }
+
+    void aSilentServerTimesOut() {
+        SilentServer silent;
+        InetTransfer inet;
+        inet.RequestTimeout = 1;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(silent.url("/x"), "GET");
+        QTRY_VERIFY_WITH_TIMEOUT(!spy.isEmpty() && statesOf(spy).last() == ic::Error, 10000);
+        QCOMPARE(inet.ResponseCode(), 12002L);
+        QCOMPARE(statesOf(spy).count(ic::Error), 1);
+        QVERIFY(!statesOf(spy).contains(ic::ResponseReceived));
+        QVERIFY(inet.ResponseInfo().find(silent.url("/x")) != std::string::npos);
+    }
+
+    void aBodyOverTheLimitFails() {
+        InetTransfer inet;
+        inet.maxBodyBytes = 1000;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute(server.url("/file"), "GET");
+        QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::Error);
+        QVERIFY(!statesOf(spy).contains(ic::ResponseCompleted));
+        QVERIFY(inet.ResponseInfo().find("1000") != std::string::npos);
+    }
+
+private:
+    LocalHttpServer server;
+    std::string body3000;
+};
+
+QTEST_GUILESS_MAIN(InetTransferTest)
+#include "inet_transfer_test.moc"
