@@ -344,8 +344,9 @@ void Session::stop() noexcept {
     }
     setDeadline(Clock::now() + kStopGrace);
     try {
-        if (desktop_.is() && !childExited())
-            desktop_->terminate();
+        // Refused (something still holds a document): ended by force below.
+        if (desktop_.is() && !childExited() && !desktop_->terminate() && child_ > 0)
+            ::kill(-child_, SIGKILL);
     } catch (...) {
         // The bridge goes away while the office ends; that is expected.
     }

@@ -13,10 +13,13 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 using automation::Error;
 using automation::Object;
@@ -671,21 +674,39 @@ TEST_F(WordServer, OfficeLeftRunningWithTheSameProfileIsEndedFirst) {
     // office does when the program that started it died without ending it.
     TempFolder profiles;
     const std::string marker = "-env:UserInstallation=file://" + (profiles / "profile-0").string();
-    const pid_t orphan = ::fork();
-    if (orphan == 0) {
-        ::execl("/bin/sh", "sh", "-c", "while :; do sleep 1; done", "sh", marker.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ASSERT_GT(orphan, 0);
+    std::vector<std::string> arguments = {"/bin/sh", "-c", "while :; do sleep 1; done", "sh",
+                                          marker};
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t orphan = 0;
+    ASSERT_EQ(::posix_spawn(&orphan, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    // Running as itself, with its arguments in place.
+    const auto started = std::chrono::steady_clock::now();
+    while (readFile("/proc/" + std::to_string(orphan) + "/cmdline").find(marker) ==
+               std::string::npos &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     libreoffice::ServerOptions options;
     options.profileRoot = profiles.path();
     Object word = libreoffice::createWordApplication(options);
     EXPECT_TRUE(contentContains(openDocument(word, copyOf("twice")), "apple"));
     int status = 0;
-    ASSERT_EQ(::waitpid(orphan, &status, 0), orphan);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    pid_t ended = 0;
+    for (int i = 0; i < 100 && ended == 0; ++i) {
+        ended = ::waitpid(orphan, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0) {
+        ::kill(orphan, SIGKILL);
+        ::waitpid(orphan, &status, 0);
+        ADD_FAILURE() << "the process holding the profile was not ended";
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
     word.call("Quit");
 }
 

@@ -3,6 +3,8 @@
 #include "suites/libreoffice/libreoffice_server.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace office_testing {
@@ -223,8 +226,16 @@ std::vector<fs::path> convert(const std::vector<fs::path>& sources, const std::s
         const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         if (rc != 0)
             break;
+        // A conversion that hangs is ended, so that the tests report it.
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (!WIFEXITED(status) || (WEXITSTATUS(status) != 81 && WEXITSTATUS(status) != 79))
             break;

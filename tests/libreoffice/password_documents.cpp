@@ -19,6 +19,8 @@ void savePasswordProtected(const std::filesystem::path& source, const std::files
     const auto format =
         word ? libreoffice::files::Format::Word97 : libreoffice::files::Format::Excel97;
     libreoffice::Session session(libreoffice::ServerOptions{}, *installation);
+    // Under the session's watchdog, as the server's own calls are.
+    libreoffice::Session::Call call(session);
     session.ensureRunning();
     const auto check = libreoffice::files::checkBeforeOpen(source.string(), format, 0);
     auto loaded = session.load(check, format, 0);
