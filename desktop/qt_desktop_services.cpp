@@ -1,5 +1,9 @@
 #include "desktop/qt_desktop_services.h"
 
+#ifdef _WIN32
+#include "core/platform/start_program_win.h"
+#endif
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -15,10 +19,12 @@ namespace {
 QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
+#ifndef _WIN32
 std::string pathText(const std::filesystem::path& p) {
     const auto u8 = p.u8string();
     return std::string(u8.begin(), u8.end());
 }
+#endif
 } // namespace
 
 int QtDesktopServices::messageBox(const std::string& text, const std::string& title, int flags) {
@@ -56,8 +62,13 @@ int QtDesktopServices::messageBox(const std::string& text, const std::string& ti
     return platform::answer::Ok;
 }
 
-bool QtDesktopServices::startProgram(const std::filesystem::path& program, int /*showStyle*/,
+bool QtDesktopServices::startProgram(const std::filesystem::path& program, int showStyle,
                                      std::string& error) {
+#ifdef _WIN32
+    // CreateProcess, so that the window opens as asked (QProcess cannot).
+    return platform::startDetachedProgram(program, showStyle, error);
+#else
+    (void)showStyle;
     const QString path = QString::fromStdU16String(program.u16string());
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -69,6 +80,7 @@ bool QtDesktopServices::startProgram(const std::filesystem::path& program, int /
         return false;
     }
     return true;
+#endif
 }
 
 void QtDesktopServices::exitProgram(int code) {

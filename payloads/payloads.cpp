@@ -2,6 +2,34 @@
 
 #include <cstddef>
 
+#if defined(_WIN32)
+
+// Windows: the payloads are resources of this program, of the type "CUSTOM"
+// in the language 2052 (Chinese, PRC), from the generated payloads.rc.
+
+#include <windows.h>
+
+namespace payloads {
+
+std::optional<std::string_view> find(int id) {
+    if (id < 101 || id > 107)
+        return std::nullopt;
+    HMODULE program = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceExW(program, L"CUSTOM", MAKEINTRESOURCEW(id),
+                                  MAKELANGID(LANG_CHINESE_SIMPLIFIED, SUBLANG_CHINESE_SIMPLIFIED));
+    if (!found)
+        return std::nullopt;
+    HGLOBAL loaded = LoadResource(program, found);
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes)
+        return std::nullopt;
+    return std::string_view(static_cast<const char*>(bytes), SizeofResource(program, found));
+}
+
+} // namespace payloads
+
+#else
+
 // Each payload is a byte range placed in the read-only data by the assembler.
 // CMake names the files: BR_PAYLOAD_<id>_FILE is a path to take the bytes
 // from; BR_PAYLOAD_101_URL, when the build points the version page elsewhere,
@@ -104,3 +132,5 @@ std::optional<std::string_view> find(int id) {
 }
 
 } // namespace payloads
+
+#endif

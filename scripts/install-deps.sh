@@ -20,6 +20,8 @@ packages=(
   xvfb xauth x11-apps imagemagick
   # screenshots of translucent windows need a compositing manager; xsetroot paints the root
   xcompmgr x11-xserver-utils
+  # the Windows build: mingw-w64 cross compiler, and Wine to run its tests
+  g++-mingw-w64-x86-64-posix wine64
 )
 
 missing=()

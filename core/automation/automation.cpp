@@ -244,11 +244,18 @@ bool Registry::isRegistered(std::string_view className) const {
     return classes_.find(foldClassName(className)) != classes_.end();
 }
 
+void Registry::setFallback(NamedFactory create, NamedFactory active) {
+    fallbackCreate_ = std::move(create);
+    fallbackActive_ = std::move(active);
+}
+
 Object Registry::create(std::string_view className) const {
     auto it = classes_.find(foldClassName(className));
-    if (it == classes_.end() || !it->second.create)
-        throw makeError(errors::CannotCreateObject);
-    Object o = it->second.create();
+    Object o;
+    if (it != classes_.end() && it->second.create)
+        o = it->second.create();
+    else if (it == classes_.end() && fallbackCreate_)
+        o = fallbackCreate_(className);
     if (o.isNothing())
         throw makeError(errors::CannotCreateObject);
     return o;
@@ -256,9 +263,11 @@ Object Registry::create(std::string_view className) const {
 
 Object Registry::getActive(std::string_view className) const {
     auto it = classes_.find(foldClassName(className));
-    if (it == classes_.end() || !it->second.active)
-        throw makeError(errors::CannotCreateObject);
-    Object o = it->second.active();
+    Object o;
+    if (it != classes_.end() && it->second.active)
+        o = it->second.active();
+    else if (it == classes_.end() && fallbackActive_)
+        o = fallbackActive_(className);
     if (o.isNothing())
         throw makeError(errors::CannotCreateObject);
     return o;

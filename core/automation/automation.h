@@ -177,9 +177,17 @@ public:
     // Returns the running instance, or Nothing when there is none.
     using ActiveLookup = std::function<Object()>;
 
+    // Where classes that are not registered by name are looked for: the
+    // system's own automation classes (COM on Windows). Each raises Error
+    // when it cannot create or find an instance.
+    using NamedFactory = std::function<Object(std::string_view className)>;
+
     void registerClass(std::string_view className, Factory create, ActiveLookup active = {});
     void unregisterClass(std::string_view className);
     bool isRegistered(std::string_view className) const;
+    // Installs (or, with empty functions, removes) the lookup for classes
+    // that are not registered by name. Registered classes always come first.
+    void setFallback(NamedFactory create, NamedFactory active);
 
     // A new instance; Error 429 when the class is unknown or the factory
     // fails to start its server.
@@ -193,6 +201,8 @@ private:
         ActiveLookup active;
     };
     std::map<std::string, Entry, std::less<>> classes_;
+    NamedFactory fallbackCreate_;
+    NamedFactory fallbackActive_;
 };
 
 // The registry the programs use; servers add their classes at start-up.

@@ -56,10 +56,21 @@ public:
             error = "Process " + std::to_string(id) + " is this program itself; it is not ended.";
             return false;
         }
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        HANDLE process =
+            OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
         if (!process) {
             const DWORD code = GetLastError();
-            error = errorText("Process " + std::to_string(id) + " cannot be opened", code);
+            error = code == ERROR_INVALID_PARAMETER
+                        ? "Process " + std::to_string(id) + " is no longer running."
+                        : errorText("Process " + std::to_string(id) + " cannot be opened", code);
+            return false;
+        }
+        // A process that has ended stays openable while anyone holds a
+        // handle to it; it is not running any more.
+        DWORD exitCode = 0;
+        if (GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE) {
+            CloseHandle(process);
+            error = "Process " + std::to_string(id) + " is no longer running.";
             return false;
         }
         const BOOL ended = TerminateProcess(process, 0);

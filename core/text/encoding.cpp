@@ -89,10 +89,12 @@ std::string convert(std::string_view in, const std::string& from, const std::str
 }
 #endif
 
+#ifndef _WIN32
 // Replaces invalid UTF-8 sequences with U+FFFD.
 std::string sanitizeUtf8(std::string_view in) {
     return utf16ToUtf8(utf8ToUtf16(in));
 }
+#endif
 
 } // namespace
 
@@ -187,15 +189,35 @@ namespace {
 UINT codePageOf(const std::string& name) {
     if (isUtf8Name(name))
         return CP_UTF8;
-    if (name.rfind("CP", 0) == 0)
+    if (name.size() > 2 && name.rfind("CP", 0) == 0 &&
+        name.find_first_not_of("0123456789", 2) == std::string::npos && name.size() <= 7)
         return static_cast<UINT>(std::stoul(name.substr(2)));
     if (name == "GBK" || name == "GB2312")
         return 936;
+    if (name == "GB18030")
+        return 54936;
     return CP_ACP;
 }
-std::string wideToCodePage(const std::wstring& w, UINT cp) {
+// Code pages that hold every Unicode character.
+bool isUnicodeCodePage(UINT cp) {
+    return cp == CP_UTF8 || cp == CP_UTF7 || cp == 54936;
+}
+std::string wideToCodePage(std::wstring w, UINT cp) {
     if (w.empty())
         return {};
+    if (!isUnicodeCodePage(cp)) {
+        // A character beyond the 16-bit range is one unrepresentable
+        // character: one '?', not one per surrogate.
+        std::wstring single;
+        single.reserve(w.size());
+        for (std::size_t i = 0; i < w.size(); ++i) {
+            const bool high = w[i] >= 0xD800 && w[i] <= 0xDBFF;
+            if (high && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF)
+                ++i;
+            single += (w[i] >= 0xD800 && w[i] <= 0xDFFF) ? L'?' : w[i];
+        }
+        w.swap(single);
+    }
     int n = WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
                                 nullptr);
     std::string out(static_cast<size_t>(n), '\0');

@@ -2,6 +2,7 @@
 // journal and exit statuses.
 
 #include "cli/cli.h"
+#include "core/text/encoding.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
@@ -20,7 +21,11 @@ protected:
     Cli() {
         for (const char* name : {"b.doc", "A.DOC", "c.xls", "x.docx"})
             writeFile(docs / name, "x");
+        // The journal texts below are compared as UTF-8, the Linux default
+        // and not the code page of a Windows system.
+        text::setAnsiCodeSet("UTF-8");
     }
+    ~Cli() override { text::setAnsiCodeSet(""); }
 
     int run(std::vector<std::string> args, bool progress = false) {
         out.str("");

@@ -25,9 +25,12 @@ TEST(FolderListing, PatternIsCaseInsensitiveAndExact) {
 TEST(FolderListing, ListsOnlyOrdinaryMatchingFilesSortedByName) {
     TempFolder dir;
     for (const char* name : {"b.doc", "A.DOC", "c.docx", "d.xls", ".hidden.doc", "报告.doc"})
-        writeFile(dir / name, "x");
+        writeFile(dir / testing_support::utf8Path(name), "x");
     std::filesystem::create_directory(dir / "folder.doc");
-    std::filesystem::create_symlink(dir / "missing", dir / "dangling.doc");
+    // Windows lets only privileged accounts make symbolic links (Wine none at
+    // all); without one the dangling-link case is simply absent.
+    std::error_code noLink;
+    std::filesystem::create_symlink(dir / "missing", dir / "dangling.doc", noLink);
 
     EXPECT_EQ(listMatchingFiles(dir.path(), "*.doc"),
               (std::vector<std::string>{"A.DOC", "b.doc", "报告.doc"}));

@@ -22,13 +22,17 @@ std::time_t localMoment(int year, int month, int day, int hour, int minute, int 
     return std::mktime(&tm);
 }
 
+// Chooses the ANSI code set for one test. The expected texts below are
+// UTF-8, which is the Linux default but not the code page of a Windows system.
 struct CodeSetGuard {
+    explicit CodeSetGuard(std::string codeSet = "UTF-8") { text::setAnsiCodeSet(codeSet); }
     ~CodeSetGuard() { text::setAnsiCodeSet(""); }
 };
 
 } // namespace
 
 TEST(Journal, FirstEntryCreatesDayFolderAndSecondAppends) {
+    CodeSetGuard utf8;
     TempFolder app;
     const std::time_t t = localMoment(2020, 6, 13, 9, 5, 7);
     journal::Journal j(app.path(), [t] { return t; });
@@ -44,6 +48,7 @@ TEST(Journal, FirstEntryCreatesDayFolderAndSecondAppends) {
 }
 
 TEST(Journal, EmptyLineKeepsTrailingSpaceAndLineBreaksStayInside) {
+    CodeSetGuard utf8;
     TempFolder app;
     const std::time_t t = localMoment(2021, 12, 1, 23, 59, 58);
     journal::Journal j(app.path(), [t] { return t; });
@@ -54,6 +59,7 @@ TEST(Journal, EmptyLineKeepsTrailingSpaceAndLineBreaksStayInside) {
 }
 
 TEST(Journal, TwoJournalsOnOneDayShareTheFileInOrder) {
+    CodeSetGuard utf8;
     TempFolder app;
     std::time_t t = localMoment(2022, 1, 2, 10, 0, 0);
     journal::Journal first(app.path(), [&t] { return t; });
@@ -86,8 +92,7 @@ TEST(Journal, EntryThatCannotBeWrittenIsSkipped) {
 }
 
 TEST(Journal, WritesCodePage936WhenChosen) {
-    CodeSetGuard guard;
-    text::setAnsiCodeSet("CP936");
+    CodeSetGuard guard("CP936");
     TempFolder app;
     const std::time_t t = localMoment(2020, 6, 13, 9, 5, 7);
     journal::Journal j(app.path(), [t] { return t; });
@@ -100,6 +105,7 @@ TEST(Journal, WritesCodePage936WhenChosen) {
 }
 
 TEST(Journal, EntryAcrossMidnightGoesToTheFileOfTheFirstReading) {
+    CodeSetGuard utf8;
     TempFolder app;
     std::vector<std::time_t> readings{localMoment(2020, 6, 13, 23, 59, 59),
                                       localMoment(2020, 6, 14, 0, 0, 0)};

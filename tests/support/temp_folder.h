@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace testing_support {
 
@@ -20,6 +21,13 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A path from UTF-8 text. A plain `const char*` or std::string becomes a
+// path in the ANSI code page on Windows, which mangles Chinese names.
+inline std::filesystem::path utf8Path(std::string_view utf8) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);

@@ -1,0 +1,268 @@
+// Benchmark: the Word and the Excel batch replace through the LibreOffice
+// server over folders of small documents (the text in every other one),
+// against the same folders converted by one `soffice --headless --convert-to`
+// process per file, as a user scripting the office by hand would run it.
+//
+//   libreoffice_replace_bench [files per folder, default 100]
+
+#include "core/engines/excel_replace.h"
+#include "core/engines/word_replace.h"
+#include "suites/libreoffice/libreoffice_server.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The window's inputs and log box, for one folder.
+class Window : public engines::RunInputs, public engines::Reporter {
+public:
+    engines::Mode modeValue = engines::Mode::None;
+    std::string folder;
+    std::vector<std::string> files;
+    int replaced = 0;
+    int notFound = 0;
+    int failed = 0;
+
+    engines::Mode mode() const override { return modeValue; }
+    std::string folderPath() const override { return folder; }
+    int fileCount() const override { return static_cast<int>(files.size()); }
+    std::string fileName(int index) const override {
+        return files.at(static_cast<std::size_t>(index));
+    }
+    std::string findText() const override { return "apple"; }
+    std::string replacementText() const override { return "pear"; }
+    void appendLogLine(const std::string& line) override {
+        if (line.find("处理失败") != std::string::npos || line.find("无法") != std::string::npos)
+            ++failed;
+        else if (line.find("没找到") != std::string::npos)
+            ++notFound;
+        else
+            ++replaced;
+    }
+    void setJournalLine(const std::string&) override {}
+    void rz() override {}
+};
+
+int run(const std::vector<std::string>& arguments, const fs::path& log) {
+    std::vector<std::string> args = arguments;
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// One office process converting `sources` into `folder` as `format`; the
+// first start of a new profile asks to be started again.
+void convert(const fs::path& profile, const std::vector<fs::path>& sources,
+             const std::string& format, const fs::path& folder, const fs::path& log) {
+    std::vector<std::string> arguments = {
+        (libreoffice::defaultProgramFolder() / "soffice").string(),
+        "-env:UserInstallation=file://" + profile.string(),
+        "--headless",
+        "--convert-to",
+        format,
+        "--outdir",
+        folder.string()};
+    for (const auto& s : sources)
+        arguments.push_back(s.string());
+    for (int attempt = 0; attempt < 3 && run(arguments, log) == 81; ++attempt) {
+    }
+}
+
+void write(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string flatText(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document "
+           "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.3\" "
+           "office:mimetype=\"application/"
+           "vnd.oasis.opendocument.text\"><office:body><office:text>" +
+           body + "</office:text></office:body></office:document>\n";
+}
+
+std::string flatSpreadsheet(const std::string& tables) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document "
+           "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+           "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" office:version=\"1.3\" "
+           "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body>"
+           "<office:spreadsheet>" +
+           tables + "</office:spreadsheet></office:body></office:document>\n";
+}
+
+// About a page of text; the text to find in every other document, twice.
+std::string documentBody(int i) {
+    std::ostringstream body;
+    for (int p = 0; p < 12; ++p) {
+        body << "<text:p>第 " << i << " 号文档第 " << p
+             << " 段：本段文字用于测试批量替换的速度，内容不重要。";
+        if (i % 2 == 0 && (p == 3 || p == 9))
+            body << " An apple here.";
+        body << "</text:p>";
+    }
+    return body.str();
+}
+
+// Three small worksheets; the text on the second one of every other workbook.
+std::string workbookTables(int i) {
+    std::ostringstream tables;
+    for (int s = 1; s <= 3; ++s) {
+        tables << "<table:table table:name=\"Sheet" << s << "\">";
+        for (int r = 0; r < 20; ++r) {
+            tables << "<table:table-row>";
+            for (int c = 0; c < 5; ++c) {
+                std::string cell = "R" + std::to_string(r) + "C" + std::to_string(c) + " 数据";
+                if (i % 2 == 0 && s == 2 && r == 7 && c == 2)
+                    cell = "apple pie";
+                tables << "<table:table-cell office:value-type=\"string\"><text:p>" << cell
+                       << "</text:p></table:table-cell>";
+            }
+            tables << "</table:table-row>";
+        }
+        tables << "</table:table>";
+    }
+    return tables.str();
+}
+
+std::vector<std::string> listed(const fs::path& folder, const std::string& extension) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() == extension)
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const auto installation = libreoffice::findInstallation();
+    if (!installation || !installation->writer || !installation->calc) {
+        std::cout << "LibreOffice Writer and Calc are not installed; nothing to measure.\n";
+        return 0;
+    }
+    char rootTemplate[] = "/tmp/batchreplace-bench-XXXXXX";
+    const fs::path root = ::mkdtemp(rootTemplate);
+    const fs::path profile = root / "convert-profile";
+    libreoffice::prepareProfile(profile, installation->version);
+    const fs::path log = root / "soffice.log";
+
+    // The folders: made by one conversion each (not measured).
+    std::cout << "Making " << count << " .doc and " << count << " .xls files in " << root
+              << " ...\n";
+    const fs::path sources = root / "sources";
+    fs::create_directories(sources);
+    std::vector<fs::path> texts, sheets;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "doc%03d", i);
+        texts.push_back(sources / (std::string(name) + ".fodt"));
+        write(texts.back(), flatText(documentBody(i)));
+        std::snprintf(name, sizeof name, "book%03d", i);
+        sheets.push_back(sources / (std::string(name) + ".fods"));
+        write(sheets.back(), flatSpreadsheet(workbookTables(i)));
+    }
+    const fs::path words = root / "word";
+    const fs::path books = root / "excel";
+    convert(profile, texts, "doc", words, log);
+    convert(profile, sheets, "xls", books, log);
+    const auto wordFiles = listed(words, ".doc");
+    const auto bookFiles = listed(books, ".xls");
+    if (static_cast<int>(wordFiles.size()) != count ||
+        static_cast<int>(bookFiles.size()) != count) {
+        std::cout << "The office did not make every file (see " << log << ").\n";
+        return 1;
+    }
+
+    automation::Registry registry;
+    libreoffice::registerClasses(registry);
+
+    // The operations, each with its office start and quit.
+    Window word;
+    word.modeValue = engines::Mode::WordDoc;
+    word.folder = words.string();
+    word.files = wordFiles;
+    auto start = Clock::now();
+    engines::wordReplace(word, word, registry);
+    const double wordSeconds = seconds(Clock::now() - start);
+
+    Window excel;
+    excel.modeValue = engines::Mode::ExcelXls;
+    excel.folder = books.string();
+    excel.files = bookFiles;
+    start = Clock::now();
+    engines::excelReplace(excel, excel, registry);
+    const double excelSeconds = seconds(Clock::now() - start);
+
+    // By hand: one office process per file.
+    auto byHand = [&](const fs::path& folder, const std::vector<std::string>& files,
+                      const std::string& format) {
+        const fs::path out = root / ("by-hand-" + format);
+        const auto begin = Clock::now();
+        for (const auto& f : files)
+            convert(profile, {folder / f}, format, out, log);
+        return seconds(Clock::now() - begin);
+    };
+    const double wordByHand = byHand(words, wordFiles, "doc");
+    const double excelByHand = byHand(books, bookFiles, "xls");
+
+    std::printf("\nLibreOffice %s, %d files per folder, the text in every other file\n",
+                installation->version.c_str(), count);
+    std::printf("%-34s %8s %10s %12s\n", "", "seconds", "files/s", "vs by hand");
+    std::printf("%-34s %8.1f %10.2f %11.1fx\n", "Word replace (operation)", wordSeconds,
+                count / wordSeconds, wordByHand / wordSeconds);
+    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .doc", wordByHand,
+                count / wordByHand);
+    std::printf("%-34s %8.1f %10.2f %11.1fx\n", "Excel replace (operation)", excelSeconds,
+                count / excelSeconds, excelByHand / excelSeconds);
+    std::printf("%-34s %8.1f %10.2f\n", "  soffice --convert-to per .xls", excelByHand,
+                count / excelByHand);
+    std::printf("Word: %d replaced, %d without the text, %d failed; Excel sheets: %d replaced, %d "
+                "without, %d failed\n",
+                word.replaced, word.notFound, word.failed, excel.replaced, excel.notFound,
+                excel.failed);
+
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return word.failed == 0 && excel.failed == 0 ? 0 : 1;
+}

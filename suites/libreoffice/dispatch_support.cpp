@@ -1,0 +1,93 @@
+#include "suites/libreoffice/dispatch_support.h"
+
+#include "suites/libreoffice/office_session.h"
+
+namespace libreoffice {
+
+using automation::Error;
+using automation::Value;
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+Arguments::Arguments(const automation::Args& args, std::vector<std::string_view> parameters)
+    : args_(args), parameters_(std::move(parameters)) {
+    if (args_.positional.size() > parameters_.size())
+        throw Error(450, "错误的参数个数或无效的参数属性值");
+    for (const auto& named : args_.named) {
+        bool known = false;
+        for (std::size_t i = 0; i < parameters_.size(); ++i) {
+            if (sameName(parameters_[i], named.name)) {
+                known = true;
+                if (i < args_.positional.size() && !args_.positional[i].isEmpty())
+                    throw Error(automation::errors::InvalidArgument,
+                                "参数 " + named.name + " 既按位置又按名称给出。");
+            }
+        }
+        if (!known)
+            throw Error(448, "找不到命名参数 " + named.name + "。");
+    }
+}
+
+const Value* Arguments::find(std::string_view parameter) const {
+    for (std::size_t i = 0; i < parameters_.size(); ++i) {
+        if (!sameName(parameters_[i], parameter))
+            continue;
+        if (i < args_.positional.size() && !args_.positional[i].isEmpty())
+            return &args_.positional[i];
+        for (const auto& named : args_.named) {
+            if (sameName(named.name, parameter) && !named.value.isEmpty())
+                return &named.value;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+const Value& Arguments::required(std::string_view parameter) const {
+    const Value* v = find(parameter);
+    if (!v)
+        throw Error(449, "参数 " + std::string(parameter) + " 不是可选的。");
+    return *v;
+}
+
+const Value& newValue(const automation::Args& args) {
+    if (args.positional.empty())
+        throw Error(450, "错误的参数个数或无效的参数属性值");
+    return args.positional.back();
+}
+
+std::vector<Value> indexArguments(automation::CallKind kind, const automation::Args& args) {
+    std::vector<Value> index = args.positional;
+    if (kind == automation::CallKind::Put && !index.empty())
+        index.pop_back();
+    return index;
+}
+
+void unknownMember(std::string_view member) {
+    throw Error(automation::errors::MemberNotSupported,
+                automation::standardDescription(automation::errors::MemberNotSupported) + "（" +
+                    std::string(member) + "）");
+}
+
+Value ServerObject::invoke(automation::CallKind kind, std::string_view member,
+                           const automation::Args& args) {
+    Session::Call call(*session_);
+    try {
+        return dispatch(kind, member, args);
+    } catch (...) {
+        session_->rethrowAsError(failureNumber(), subject());
+    }
+}
+
+} // namespace libreoffice

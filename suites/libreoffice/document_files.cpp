@@ -1,0 +1,222 @@
+#include "suites/libreoffice/document_files.h"
+
+#include "core/automation/automation.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace libreoffice::files {
+
+namespace fs = std::filesystem;
+using automation::Error;
+
+namespace {
+
+// Word 97 documents and Excel 97 workbooks are OLE2 compound files.
+constexpr std::array<unsigned char, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
+                                                                 0xA1, 0xB1, 0x1A, 0xE1};
+
+std::string inQuotes(const fs::path& p) {
+    return "“" + p.string() + "”";
+}
+
+fs::path folderOf(const fs::path& p) {
+    fs::path folder = p.parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+std::string saveAsAdvice(Format format) {
+    return format == Format::Word97 ? "请在 Word 中另存为“Word 97-2003 文档”后再试。"
+                                    : "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。";
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+std::string formatLabel(Format format) {
+    return format == Format::Word97 ? "Word 97-2003 文档（.doc）" : "Excel 97-2003 工作簿（.xls）";
+}
+
+OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long errorNumber) {
+    if (pathText.empty())
+        throw Error(errorNumber, "没有给出要打开的文件名。");
+    const fs::path path(pathText);
+    const fs::path folder = folderOf(path);
+
+    struct stat folderStat {};
+    if (::stat(folder.c_str(), &folderStat) != 0) {
+        if (errno == EACCES)
+            throw Error(errorNumber, "无法进入文件夹" + inQuotes(folder) +
+                                         "：没有访问权限。请检查该文件夹的权限后再试。");
+        throw Error(errorNumber, "找不到文件夹" + inQuotes(folder) + "，无法打开" + inQuotes(path) +
+                                     "。请确认文件夹仍然存在。");
+    }
+    if (!S_ISDIR(folderStat.st_mode))
+        throw Error(errorNumber, inQuotes(folder) + "不是文件夹，无法打开" + inQuotes(path) + "。");
+    if (::access(folder.c_str(), R_OK | X_OK) != 0)
+        throw Error(errorNumber, "无法读取文件夹" + inQuotes(folder) +
+                                     "：没有访问权限。请检查该文件夹的权限后再试。");
+
+    struct stat fileStat {};
+    if (::stat(path.c_str(), &fileStat) != 0) {
+        if (errno == EACCES)
+            throw Error(errorNumber, "无法读取文件" + inQuotes(path) +
+                                         "：没有访问权限。请检查文件和文件夹的权限后再试。");
+        throw Error(errorNumber,
+                    "找不到文件" + inQuotes(path) + "。请确认文件仍在该文件夹中，然后再试。");
+    }
+    if (S_ISDIR(fileStat.st_mode))
+        throw Error(errorNumber, inQuotes(path) + "是文件夹，不是 " + formatLabel(format) + "。");
+    if (!S_ISREG(fileStat.st_mode))
+        throw Error(errorNumber,
+                    inQuotes(path) + "不是普通文件，无法作为 " + formatLabel(format) + " 打开。");
+
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        throw Error(errorNumber, "无法读取文件" + inQuotes(path) + "：" +
+                                     (errno == EACCES ? std::string("没有读取权限")
+                                                      : std::string(std::strerror(errno))) +
+                                     "。请检查文件的权限后再试。");
+    std::array<unsigned char, 8> head{};
+    ssize_t got = 0;
+    while (got < static_cast<ssize_t>(head.size())) {
+        const ssize_t n = ::read(file.fd, head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (got == 0)
+        throw Error(errorNumber,
+                    "文件" + inQuotes(path) + "是空文件，不是 " + formatLabel(format) + "。");
+    if (got < static_cast<ssize_t>(head.size()) || head != kCompoundFileSignature)
+        throw Error(errorNumber, "文件" + inQuotes(path) + "不是 " + formatLabel(format) +
+                                     "，可能是其他格式的文件改了扩展名。" + saveAsAdvice(format));
+
+    OpenCheck result;
+    result.path = path;
+    result.folderWritable = ::access(folder.c_str(), W_OK) == 0;
+    result.fileWritable = (fileStat.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+                          ::access(path.c_str(), W_OK) == 0;
+    return result;
+}
+
+fs::path lockFilePath(const fs::path& document) {
+    return folderOf(document) / (".~lock." + document.filename().string() + "#");
+}
+
+std::string LockOwner::displayName() const {
+    if (!name.empty())
+        return name;
+    if (!account.empty())
+        return host.empty() ? account : account + "@" + host;
+    return "其他用户";
+}
+
+std::optional<LockOwner> readLockFile(const fs::path& lockFile) {
+    std::ifstream in(lockFile, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    // A lock file is one short line; anything longer is not one.
+    std::string content(512, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (const auto end = content.find(';'); end != std::string::npos)
+        content.resize(end);
+
+    // Fields are separated by commas; a comma or backslash inside a field is
+    // escaped with a backslash.
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        if (c == '\\' && i + 1 < content.size()) {
+            fields.back() += content[++i];
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else if (c != '\r' && c != '\n') {
+            fields.back() += c;
+        }
+    }
+    if (fields.size() < 5)
+        return std::nullopt;
+    return LockOwner{fields[0], fields[1], fields[2], fields[3], fields[4]};
+}
+
+void checkWritable(const fs::path& document, long errorNumber) {
+    struct stat st {};
+    if (::stat(document.c_str(), &st) == 0) {
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+            ::access(document.c_str(), W_OK) != 0)
+            throw Error(errorNumber,
+                        "文件" + inQuotes(document) +
+                            "是只读的，不能保存，原文件保持不变。请去掉只读属性后再试。");
+    }
+    const fs::path folder = folderOf(document);
+    if (::access(folder.c_str(), W_OK) != 0)
+        throw Error(errorNumber, "文件夹" + inQuotes(folder) + "不可写，不能保存文件" +
+                                     inQuotes(document) +
+                                     "，原文件保持不变。请检查该文件夹的权限后再试。");
+}
+
+AtomicSave::AtomicSave(const fs::path& document) : target_(document) {
+    std::error_code ec;
+    if (fs::is_symlink(document, ec)) {
+        const fs::path resolved = fs::canonical(document, ec);
+        if (!ec)
+            target_ = resolved;
+    }
+    std::random_device random;
+    const std::string tag = std::to_string(random() % 100000000u);
+    temporary_ = folderOf(target_) / ("." + target_.filename().string() + "." + tag + ".tmp");
+}
+
+AtomicSave::~AtomicSave() {
+    if (!committed_)
+        ::unlink(temporary_.c_str());
+}
+
+void AtomicSave::commit() {
+    Descriptor written{::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (written.fd < 0)
+        throw std::system_error(errno, std::generic_category(), "open " + temporary_.string());
+    if (::fsync(written.fd) != 0)
+        throw std::system_error(errno, std::generic_category(), "fsync " + temporary_.string());
+
+    struct stat original {};
+    if (::stat(target_.c_str(), &original) == 0) {
+        // The owner first: changing it may clear set-id bits that the mode
+        // then restores. Only a privileged process can give a file away, so
+        // a refusal keeps the writer as owner.
+        if (::fchown(written.fd, original.st_uid, original.st_gid) != 0 && errno != EPERM)
+            throw std::system_error(errno, std::generic_category(), "chown " + temporary_.string());
+        if (::fchmod(written.fd, original.st_mode & 07777) != 0)
+            throw std::system_error(errno, std::generic_category(), "chmod " + temporary_.string());
+    }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+        throw std::system_error(errno, std::generic_category(), "rename " + temporary_.string());
+    committed_ = true;
+
+    // The new name must survive a power cut as well as the content.
+    Descriptor folder{::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (folder.fd >= 0)
+        ::fsync(folder.fd);
+}
+
+} // namespace libreoffice::files

@@ -1,0 +1,728 @@
+// The Excel object model over LibreOffice Calc: the application, its
+// workbooks, their worksheets, and cell ranges with Excel's search and
+// replace.
+
+#include "suites/libreoffice/dispatch_support.h"
+#include "suites/libreoffice/office_session.h"
+#include "suites/libreoffice/server_objects.h"
+
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/sheet/FormulaResult.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/CellContentType.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/XReplaceDescriptor.hpp>
+#include <com/sun/star/util/XReplaceable.hpp>
+
+#include <optional>
+
+namespace libreoffice {
+
+namespace css = uno::css;
+namespace fs = std::filesystem;
+using automation::Args;
+using automation::CallKind;
+using automation::Error;
+using automation::Object;
+using automation::Value;
+using rtl::OUString;
+using uno::Any;
+using uno::Reference;
+using uno::toOUString;
+using uno::toUtf8;
+
+namespace {
+
+constexpr long kFailure = server_errors::ExcelFailure;
+
+// Excel's search constants.
+constexpr int kLookInFormulas = -4123;
+constexpr int kLookInValues = -4163;
+constexpr int kLookInComments = -4144;
+constexpr int kLookAtWhole = 1;
+constexpr int kLookAtPart = 2;
+constexpr int kByRows = 1;
+constexpr int kByColumns = 2;
+constexpr int kNext = 1;
+constexpr int kPrevious = 2;
+
+std::string inQuotes(const fs::path& p) {
+    return "“" + p.string() + "”";
+}
+
+struct Workbook {
+    fs::path path;
+    std::string name;
+    Reference<css::lang::XComponent> component;
+    Reference<css::sheet::XSpreadsheetDocument> document;
+    std::string readOnlyReason;
+    std::uint64_t generation = 0;
+    bool open = true;
+    int activeSheet = 1;
+};
+using WorkbookPtr = std::shared_ptr<Workbook>;
+
+// Search settings kept from one search to the next, as Excel keeps them;
+// these are Excel's values on first use.
+struct SearchSettings {
+    int lookIn = kLookInFormulas;
+    bool whole = false;
+    bool byRows = true;
+    bool matchCase = false;
+};
+
+struct ExcelState {
+    std::shared_ptr<Session> session;
+    std::vector<WorkbookPtr> workbooks;
+    WorkbookPtr active;
+    bool visible = false;
+    Value displayAlerts = true;
+    Value screenUpdating = true;
+    SearchSettings search;
+    bool quit = false;
+};
+using StatePtr = std::shared_ptr<ExcelState>;
+
+void checkNotQuit(const ExcelState& state) {
+    if (state.quit)
+        throw Error(server_errors::ServerUnavailable,
+                    "LibreOffice 已经退出（调用过 Quit），这个 Excel 对象不能再使用。");
+}
+
+void dropLostWorkbooks(ExcelState& state) {
+    const auto generation = state.session->generation();
+    const bool running = state.session->isRunning();
+    std::erase_if(state.workbooks, [&](const WorkbookPtr& w) {
+        if (running && w->generation == generation)
+            return false;
+        w->open = false;
+        return true;
+    });
+    if (state.active && !state.active->open)
+        state.active = state.workbooks.empty() ? nullptr : state.workbooks.back();
+}
+
+void checkUsable(const ExcelState& state, const Workbook& book) {
+    checkNotQuit(state);
+    if (!book.open)
+        throw Error(kFailure, "工作簿" + inQuotes(book.path) + "已经关闭。");
+    if (!state.session->isRunning() || book.generation != state.session->generation())
+        throw Error(server_errors::ServerUnavailable,
+                    "LibreOffice 已经退出，工作簿" + inQuotes(book.path) + "不再打开。");
+}
+
+WorkbookPtr activeWorkbook(ExcelState& state) {
+    checkNotQuit(state);
+    dropLostWorkbooks(state);
+    if (!state.active)
+        throw Error(automation::errors::ObjectNotSet, "没有打开的工作簿。");
+    return state.active;
+}
+
+WorkbookPtr openWorkbook(ExcelState& state, const std::string& path, bool readOnly) {
+    checkNotQuit(state);
+    const auto check = files::checkBeforeOpen(path, files::Format::Excel97, kFailure);
+    try {
+        state.session->ensureRunning();
+        dropLostWorkbooks(state);
+        LoadedDocument loaded = state.session->load(check, files::Format::Excel97, kFailure);
+        auto book = std::make_shared<Workbook>();
+        book->path = check.path;
+        book->name = check.path.filename().string();
+        book->component = loaded.component;
+        book->document = uno::must<css::sheet::XSpreadsheetDocument>(loaded.component);
+        book->readOnlyReason = loaded.readOnlyReason;
+        if (readOnly && book->readOnlyReason.empty())
+            book->readOnlyReason = "工作簿" + inQuotes(check.path) + "以只读方式打开，不能保存。";
+        book->generation = state.session->generation();
+        state.workbooks.push_back(book);
+        state.active = book;
+        return book;
+    } catch (...) {
+        state.session->rethrowAsError(kFailure, path);
+    }
+}
+
+void saveWorkbook(ExcelState& state, Workbook& book) {
+    checkUsable(state, book);
+    state.session->save(book.component, book.path, files::Format::Excel97, book.readOnlyReason,
+                        kFailure);
+}
+
+void closeWorkbook(ExcelState& state, const WorkbookPtr& book, bool save) {
+    if (save)
+        saveWorkbook(state, *book);
+    if (book->open && state.session->isRunning() && book->generation == state.session->generation())
+        Session::close(book->component);
+    state.session->closed(book->path);
+    book->open = false;
+    book->component.clear();
+    book->document.clear();
+    std::erase(state.workbooks, book);
+    if (state.active == book)
+        state.active = state.workbooks.empty() ? nullptr : state.workbooks.back();
+}
+
+void quitApplication(ExcelState& state) {
+    if (state.quit)
+        return;
+    dropLostWorkbooks(state);
+    while (!state.workbooks.empty())
+        closeWorkbook(state, state.workbooks.front(), false);
+    state.session->stop();
+    state.quit = true;
+}
+
+Reference<css::container::XIndexAccess> sheetsOf(Workbook& book) {
+    return uno::must<css::container::XIndexAccess>(book.document->getSheets());
+}
+
+// "A", "B", ..., "Z", "AA", ...
+std::string columnName(sal_Int32 column) {
+    std::string name;
+    for (sal_Int32 n = column + 1; n > 0; n = (n - 1) / 26)
+        name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return name;
+}
+
+// ---------------------------------------------------------------- search
+
+void applyArguments(SearchSettings& settings, const Arguments& a, bool withLookIn) {
+    if (withLookIn) {
+        if (const Value* v = a.find("LookIn")) {
+            const auto lookIn = v->toInteger();
+            if (lookIn != kLookInFormulas && lookIn != kLookInValues && lookIn != kLookInComments)
+                throw Error(kFailure, "LookIn 参数 " + std::to_string(lookIn) + " 无效。");
+            settings.lookIn = static_cast<int>(lookIn);
+        }
+    }
+    if (const Value* v = a.find("LookAt")) {
+        const auto lookAt = v->toInteger();
+        if (lookAt != kLookAtWhole && lookAt != kLookAtPart)
+            throw Error(kFailure,
+                        "LookAt 参数 " + std::to_string(lookAt) + " 无效（应为 1 或 2）。");
+        settings.whole = lookAt == kLookAtWhole;
+    }
+    if (const Value* v = a.find("SearchOrder")) {
+        const auto order = v->toInteger();
+        if (order != kByRows && order != kByColumns)
+            throw Error(kFailure,
+                        "SearchOrder 参数 " + std::to_string(order) + " 无效（应为 1 或 2）。");
+        settings.byRows = order == kByRows;
+    }
+    if (const Value* v = a.find("MatchCase"))
+        settings.matchCase = v->toBool();
+    for (const char* format : {"SearchFormat", "ReplaceFormat"}) {
+        if (const Value* v = a.find(format); v && v->toBool())
+            throw Error(kFailure, std::string("不支持按格式查找或替换（") + format + "）。");
+    }
+}
+
+void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const std::string& what,
+               const SearchSettings& settings, int lookIn, bool backwards) {
+    descriptor->setSearchString(toOUString(what));
+    auto properties = uno::must<css::beans::XPropertySet>(descriptor);
+    uno::setProperty(properties, "SearchCaseSensitive", Any(settings.matchCase));
+    // "Words" means whole cells in the spreadsheet.
+    uno::setProperty(properties, "SearchWords", Any(settings.whole));
+    uno::setProperty(properties, "SearchByRow", Any(settings.byRows));
+    uno::setProperty(properties, "SearchBackwards", Any(backwards));
+    const sal_Int16 type = lookIn == kLookInValues ? 1 : lookIn == kLookInComments ? 2 : 0;
+    uno::setProperty(properties, "SearchType", Any(type));
+    uno::setProperty(properties, "SearchRegularExpression", Any(false));
+    uno::setProperty(properties, "SearchSimilarity", Any(false));
+    if (properties->getPropertySetInfo()->hasPropertyByName("SearchWildcard"))
+        uno::setProperty(properties, "SearchWildcard", Any(false));
+}
+
+// ---------------------------------------------------------------- objects
+
+class ExcelObject : public ServerObject {
+public:
+    explicit ExcelObject(StatePtr state) : ServerObject(state->session), state_(std::move(state)) {}
+
+protected:
+    long failureNumber() const override { return kFailure; }
+    StatePtr state_;
+};
+
+class BookObject : public ExcelObject {
+public:
+    BookObject(StatePtr state, WorkbookPtr book)
+        : ExcelObject(std::move(state)), book_(std::move(book)) {}
+
+protected:
+    std::string subject() const override { return book_->path.string(); }
+    Workbook& usable() {
+        checkUsable(*state_, *book_);
+        return *book_;
+    }
+    WorkbookPtr book_;
+};
+
+template <class T, class... A> Value make(A&&... args) {
+    return Value(Object(std::make_shared<T>(std::forward<A>(args)...)));
+}
+
+class Listing : public automation::Enumeration {
+public:
+    explicit Listing(std::vector<Value> items) : items_(std::move(items)) {}
+    std::optional<Value> next() override {
+        if (next_ >= items_.size())
+            return std::nullopt;
+        return items_[next_++];
+    }
+
+private:
+    std::vector<Value> items_;
+    std::size_t next_ = 0;
+};
+
+// A rectangle of cells of one worksheet: `Cells` (the whole sheet), a cell,
+// or a found range.
+class ExcelRange : public BookObject {
+public:
+    ExcelRange(StatePtr state, WorkbookPtr book, Reference<css::table::XCellRange> range)
+        : BookObject(std::move(state), std::move(book)), range_(std::move(range)) {}
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        usable();
+        if (sameName(member, "Find") && kind == CallKind::Method)
+            return find(args);
+        if (sameName(member, "Replace") && kind == CallKind::Method)
+            return replace(args);
+        if ((member.empty() || sameName(member, "Item") || sameName(member, "Cells")) &&
+            kind == CallKind::Get && args.positional.size() == 2)
+            return cellAt(args.positional[0], args.positional[1]);
+        if (sameName(member, "Cells") && kind == CallKind::Get && args.positional.empty())
+            return make<ExcelRange>(state_, book_, range_);
+        if (sameName(member, "Value") || member.empty()) {
+            if (kind == CallKind::Put) {
+                setValue(newValue(args));
+                return {};
+            }
+            if (kind == CallKind::Get && args.positional.empty())
+                return value();
+        }
+        if (kind == CallKind::Get) {
+            const auto address =
+                uno::must<css::sheet::XCellRangeAddressable>(range_)->getRangeAddress();
+            if (sameName(member, "Row"))
+                return Value(static_cast<int>(address.StartRow) + 1);
+            if (sameName(member, "Column"))
+                return Value(static_cast<int>(address.StartColumn) + 1);
+            if (sameName(member, "Address")) {
+                std::string text = "$" + columnName(address.StartColumn) + "$" +
+                                   std::to_string(address.StartRow + 1);
+                if (address.EndColumn != address.StartColumn || address.EndRow != address.StartRow)
+                    text += ":$" + columnName(address.EndColumn) + "$" +
+                            std::to_string(address.EndRow + 1);
+                return Value(text);
+            }
+            if (sameName(member, "Text"))
+                return Value(toUtf8(uno::must<css::text::XText>(firstCell())->getString()));
+            if (sameName(member, "Formula"))
+                return Value(toUtf8(firstCell()->getFormula()));
+        }
+        unknownMember(member);
+    }
+
+private:
+    Reference<css::table::XCell> firstCell() const { return range_->getCellByPosition(0, 0); }
+
+    Value cellAt(const Value& row, const Value& column) {
+        const auto r = row.toInteger();
+        const auto c = column.toInteger();
+        if (r < 1 || c < 1 || r > 1048576 || c > 16384)
+            throw Error(kFailure, "单元格位置（" + std::to_string(r) + ", " + std::to_string(c) +
+                                      "）超出工作表范围。");
+        Reference<css::table::XCell> cell =
+            range_->getCellByPosition(static_cast<sal_Int32>(c - 1), static_cast<sal_Int32>(r - 1));
+        return make<ExcelRange>(state_, book_, uno::must<css::table::XCellRange>(cell));
+    }
+
+    Value value() const {
+        Reference<css::table::XCell> cell = firstCell();
+        switch (cell->getType()) {
+        case css::table::CellContentType_EMPTY:
+            return {};
+        case css::table::CellContentType_VALUE:
+            return Value(cell->getValue());
+        case css::table::CellContentType_FORMULA: {
+            const auto result = uno::propertyOf<sal_Int32>(
+                uno::must<css::beans::XPropertySet>(cell), "FormulaResultType2");
+            if (result == css::sheet::FormulaResult::VALUE)
+                return Value(cell->getValue());
+            return Value(toUtf8(uno::must<css::text::XText>(cell)->getString()));
+        }
+        default:
+            return Value(toUtf8(uno::must<css::text::XText>(cell)->getString()));
+        }
+    }
+
+    void setValue(const Value& v) {
+        Reference<css::table::XCell> cell = firstCell();
+        switch (v.type()) {
+        case Value::Type::Empty:
+            cell->setFormula(OUString());
+            break;
+        case Value::Type::Bool:
+        case Value::Type::Integer:
+        case Value::Type::Double:
+            cell->setValue(v.toDouble());
+            break;
+        default:
+            uno::must<css::text::XText>(cell)->setString(toOUString(v.toString()));
+        }
+    }
+
+    // `Find`: the first matching cell, or Nothing.
+    Value find(const Args& args) {
+        const Arguments a(args, {"What", "After", "LookIn", "LookAt", "SearchOrder",
+                                 "SearchDirection", "MatchCase", "MatchByte", "SearchFormat"});
+        const std::string what = a.required("What").toString();
+        applyArguments(state_->search, a, true);
+        bool backwards = false;
+        if (const Value* v = a.find("SearchDirection")) {
+            const auto direction = v->toInteger();
+            if (direction != kNext && direction != kPrevious)
+                throw Error(kFailure,
+                            "SearchDirection 参数 " + std::to_string(direction) + " 无效。");
+            backwards = direction == kPrevious;
+        }
+        if (what.empty())
+            return Value(Object());
+        auto searchable = uno::must<css::util::XSearchable>(range_);
+        auto descriptor = searchable->createSearchDescriptor();
+        configure(descriptor, what, state_->search, state_->search.lookIn, backwards);
+        Reference<css::table::XCellRange> hit(searchable->findFirst(descriptor), uno::UNO_QUERY);
+        if (!hit.is())
+            return Value(Object());
+        return make<ExcelRange>(state_, book_, hit);
+    }
+
+    // `Replace`: every match in the range; always True, as in Excel.
+    Value replace(const Args& args) {
+        const Arguments a(args, {"What", "Replacement", "LookAt", "SearchOrder", "MatchCase",
+                                 "MatchByte", "SearchFormat", "ReplaceFormat"});
+        const std::string what = a.required("What").toString();
+        const std::string replacement = a.required("Replacement").toString();
+        applyArguments(state_->search, a, false);
+        if (what.empty())
+            return Value(true);
+        auto replaceable = uno::must<css::util::XReplaceable>(range_);
+        Reference<css::util::XReplaceDescriptor> descriptor =
+            replaceable->createReplaceDescriptor();
+        // Replacing always works on the cells' formulas and constants.
+        configure(uno::must<css::util::XSearchDescriptor>(descriptor), what, state_->search,
+                  kLookInFormulas, false);
+        descriptor->setReplaceString(toOUString(replacement));
+        replaceable->replaceAll(uno::must<css::util::XSearchDescriptor>(descriptor));
+        return Value(true);
+    }
+
+    Reference<css::table::XCellRange> range_;
+};
+
+class ExcelWorksheet : public BookObject {
+public:
+    ExcelWorksheet(StatePtr state, WorkbookPtr book, Reference<css::sheet::XSpreadsheet> sheet,
+                   int index)
+        : BookObject(std::move(state), std::move(book)), sheet_(std::move(sheet)), index_(index) {}
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        usable();
+        if (sameName(member, "Name")) {
+            auto named = uno::must<css::container::XNamed>(sheet_);
+            if (kind == CallKind::Put) {
+                named->setName(toOUString(newValue(args).toString()));
+                return {};
+            }
+            return Value(toUtf8(named->getName()));
+        }
+        if ((sameName(member, "Activate") || sameName(member, "Select")) &&
+            kind == CallKind::Method) {
+            // The active sheet is what `ActiveSheet` answers; a hidden
+            // document keeps its own view, so nothing else changes.
+            book_->activeSheet = index_;
+            state_->active = book_;
+            return {};
+        }
+        if (sameName(member, "Index") && kind == CallKind::Get)
+            return Value(index_);
+        if (sameName(member, "Cells") && kind == CallKind::Get) {
+            Value cells =
+                make<ExcelRange>(state_, book_, uno::must<css::table::XCellRange>(sheet_));
+            if (args.positional.size() == 2)
+                return cells.toObject().item(args.positional);
+            if (!args.positional.empty())
+                throw Error(450, "Cells 需要行号和列号两个参数。");
+            return cells;
+        }
+        if (sameName(member, "Range") && kind == CallKind::Get && args.positional.size() == 1) {
+            auto byName = uno::must<css::table::XCellRange>(sheet_);
+            Reference<css::table::XCellRange> range =
+                uno::must<css::sheet::XSpreadsheet>(byName)->getCellRangeByName(
+                    toOUString(args.positional[0].toString()));
+            return make<ExcelRange>(state_, book_, range);
+        }
+        unknownMember(member);
+    }
+
+private:
+    Reference<css::sheet::XSpreadsheet> sheet_;
+    int index_;
+};
+
+Value sheetAt(const StatePtr& state, const WorkbookPtr& book, const Value& index) {
+    auto sheets = sheetsOf(*book);
+    const sal_Int32 count = sheets->getCount();
+    if (index.type() == Value::Type::String) {
+        const std::string name = index.toString();
+        for (sal_Int32 i = 0; i < count; ++i) {
+            Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(i), uno::UNO_QUERY_THROW);
+            if (sameName(toUtf8(uno::must<css::container::XNamed>(sheet)->getName()), name))
+                return make<ExcelWorksheet>(state, book, sheet, static_cast<int>(i) + 1);
+        }
+        throw Error(server_errors::SubscriptOutOfRange,
+                    "工作簿" + inQuotes(book->path) + "中没有名为“" + name + "”的工作表。");
+    }
+    const auto i = index.toInteger();
+    if (i < 1 || i > count)
+        throw Error(server_errors::SubscriptOutOfRange,
+                    "工作簿" + inQuotes(book->path) + "只有 " + std::to_string(count) +
+                        " 个工作表，没有第 " + std::to_string(i) + " 个。");
+    Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(static_cast<sal_Int32>(i - 1)),
+                                              uno::UNO_QUERY_THROW);
+    return make<ExcelWorksheet>(state, book, sheet, static_cast<int>(i));
+}
+
+// `Worksheets` and `Sheets`: every sheet of a spreadsheet document is a
+// worksheet, so both list the same sheets.
+class ExcelSheets : public BookObject {
+public:
+    using BookObject::BookObject;
+
+    std::unique_ptr<automation::Enumeration> enumerate() override {
+        Session::Call call(*session_);
+        try {
+            usable();
+            std::vector<Value> items;
+            const sal_Int32 count = sheetsOf(*book_)->getCount();
+            for (sal_Int32 i = 1; i <= count; ++i)
+                items.push_back(sheetAt(state_, book_, Value(static_cast<int>(i))));
+            return std::make_unique<Listing>(std::move(items));
+        } catch (...) {
+            session_->rethrowAsError(kFailure, subject());
+        }
+    }
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        usable();
+        if (sameName(member, "Count") && kind == CallKind::Get)
+            return Value(static_cast<int>(sheetsOf(*book_)->getCount()));
+        if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
+            args.positional.size() == 1)
+            return sheetAt(state_, book_, args.positional[0]);
+        unknownMember(member);
+    }
+};
+
+bool saveChangesArgument(const Value* v) {
+    return v && v->toBool();
+}
+
+class ExcelWorkbook : public BookObject {
+public:
+    using BookObject::BookObject;
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        if (kind == CallKind::Get) {
+            if (sameName(member, "Worksheets") || sameName(member, "Sheets")) {
+                usable();
+                if (args.positional.size() == 1)
+                    return sheetAt(state_, book_, args.positional[0]);
+                return make<ExcelSheets>(state_, book_);
+            }
+            if (sameName(member, "ActiveSheet")) {
+                usable();
+                return sheetAt(state_, book_, Value(book_->activeSheet));
+            }
+            if (member.empty() || sameName(member, "Name"))
+                return Value(book_->name);
+            if (sameName(member, "FullName"))
+                return Value(book_->path.string());
+            if (sameName(member, "Path"))
+                return Value(book_->path.parent_path().string());
+            if (sameName(member, "ReadOnly"))
+                return Value(!book_->readOnlyReason.empty());
+            if (sameName(member, "Saved"))
+                return Value(!uno::must<css::util::XModifiable>(usable().component)->isModified());
+        }
+        if (kind == CallKind::Method) {
+            if (sameName(member, "Activate")) {
+                usable();
+                state_->active = book_;
+                return {};
+            }
+            if (sameName(member, "Save")) {
+                saveWorkbook(*state_, *book_);
+                return {};
+            }
+            if (sameName(member, "Close")) {
+                const Arguments a(args, {"SaveChanges", "Filename", "RouteWorkbook"});
+                if (a.has("Filename"))
+                    throw Error(kFailure, "不支持在关闭时另存为其他文件。");
+                checkNotQuit(*state_);
+                if (!book_->open)
+                    throw Error(kFailure, "工作簿" + inQuotes(book_->path) + "已经关闭。");
+                // Saved whenever asked, whether or not anything changed.
+                closeWorkbook(*state_, book_, saveChangesArgument(a.find("SaveChanges")));
+                return {};
+            }
+        }
+        unknownMember(member);
+    }
+};
+
+class ExcelWorkbooks : public ExcelObject {
+public:
+    using ExcelObject::ExcelObject;
+
+    std::unique_ptr<automation::Enumeration> enumerate() override {
+        checkNotQuit(*state_);
+        dropLostWorkbooks(*state_);
+        std::vector<Value> items;
+        for (const auto& w : state_->workbooks)
+            items.push_back(make<ExcelWorkbook>(state_, w));
+        return std::make_unique<Listing>(std::move(items));
+    }
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        checkNotQuit(*state_);
+        if (sameName(member, "Open") && kind == CallKind::Method) {
+            const Arguments a(args, {"Filename", "UpdateLinks", "ReadOnly", "Format", "Password",
+                                     "WriteResPassword", "IgnoreReadOnlyRecommended", "Origin",
+                                     "Delimiter", "Editable", "Notify", "Converter", "AddToMru",
+                                     "Local", "CorruptLoad"});
+            const bool readOnly = a.has("ReadOnly") && a.find("ReadOnly")->toBool();
+            return make<ExcelWorkbook>(
+                state_, openWorkbook(*state_, a.required("Filename").toString(), readOnly));
+        }
+        if (sameName(member, "Close") && kind == CallKind::Method) {
+            dropLostWorkbooks(*state_);
+            while (!state_->workbooks.empty())
+                closeWorkbook(*state_, state_->workbooks.front(), false);
+            return {};
+        }
+        if (sameName(member, "Count") && kind == CallKind::Get) {
+            dropLostWorkbooks(*state_);
+            return Value(static_cast<int>(state_->workbooks.size()));
+        }
+        if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
+            args.positional.size() == 1) {
+            dropLostWorkbooks(*state_);
+            const Value& index = args.positional[0];
+            if (index.type() == Value::Type::String) {
+                for (const auto& w : state_->workbooks)
+                    if (sameName(w->name, index.toString()))
+                        return make<ExcelWorkbook>(state_, w);
+            } else {
+                const auto i = index.toInteger();
+                if (i >= 1 && i <= static_cast<std::int64_t>(state_->workbooks.size()))
+                    return make<ExcelWorkbook>(state_, state_->workbooks[i - 1]);
+            }
+            throw Error(server_errors::SubscriptOutOfRange,
+                        "没有工作簿 " + index.toString() + "。");
+        }
+        unknownMember(member);
+    }
+};
+
+class ExcelApplication : public ExcelObject, public ApplicationObject {
+public:
+    using ExcelObject::ExcelObject;
+    ~ExcelApplication() override {
+        try {
+            // Under the watchdog: a hung office is ended, not waited for.
+            Session::Call call(*state_->session);
+            quitApplication(*state_);
+        } catch (...) {
+            state_->session->stop();
+        }
+    }
+    int processGroup() const override { return state_->session->processGroup(); }
+
+protected:
+    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        // Answered without the office, and after Quit as well.
+        if (kind == CallKind::Get && (member.empty() || sameName(member, "Name")))
+            return Value(session_->installation().productName + " Calc");
+        if (kind == CallKind::Get && sameName(member, "Version"))
+            return Value(session_->installation().version);
+        if (sameName(member, "Visible")) {
+            if (kind == CallKind::Put) {
+                // Stored only: the office runs without a display.
+                state_->visible = newValue(args).toBool();
+                return {};
+            }
+            return Value(state_->visible);
+        }
+        if (sameName(member, "DisplayAlerts") || sameName(member, "ScreenUpdating")) {
+            Value& setting =
+                sameName(member, "DisplayAlerts") ? state_->displayAlerts : state_->screenUpdating;
+            if (kind == CallKind::Put) {
+                setting = newValue(args);
+                return {};
+            }
+            return setting;
+        }
+        if (sameName(member, "Quit") && kind == CallKind::Method) {
+            quitApplication(*state_);
+            return {};
+        }
+        checkNotQuit(*state_);
+        if (kind == CallKind::Get) {
+            if (sameName(member, "Workbooks"))
+                return make<ExcelWorkbooks>(state_);
+            if (sameName(member, "ActiveWorkbook"))
+                return make<ExcelWorkbook>(state_, activeWorkbook(*state_));
+            if (sameName(member, "ActiveSheet")) {
+                auto book = activeWorkbook(*state_);
+                checkUsable(*state_, *book);
+                return sheetAt(state_, book, Value(book->activeSheet));
+            }
+            if (sameName(member, "Worksheets") || sameName(member, "Sheets")) {
+                auto book = activeWorkbook(*state_);
+                checkUsable(*state_, *book);
+                if (args.positional.size() == 1)
+                    return sheetAt(state_, book, args.positional[0]);
+                return make<ExcelSheets>(state_, book);
+            }
+        }
+        unknownMember(member);
+    }
+};
+
+} // namespace
+
+Object newExcelApplication(std::shared_ptr<Session> session) {
+    auto state = std::make_shared<ExcelState>();
+    state->session = std::move(session);
+    return Object(std::make_shared<ExcelApplication>(state));
+}
+
+} // namespace libreoffice

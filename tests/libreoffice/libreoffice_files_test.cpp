@@ -1,0 +1,284 @@
+// The file side of the LibreOffice server, without an office: the checks
+// before an open, lock files, saving through a temporary file, and finding
+// the installation.
+
+#include "suites/libreoffice/document_files.h"
+#include "suites/libreoffice/libreoffice_server.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+using automation::Error;
+using libreoffice::files::Format;
+using testing_support::readFile;
+using testing_support::TempFolder;
+using testing_support::writeFile;
+namespace fs = std::filesystem;
+namespace files = libreoffice::files;
+
+namespace {
+
+const std::string kCompoundHeader("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+
+template <class F> Error errorOf(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no automation error was raised";
+    return Error(0, "");
+}
+
+TEST(OpenChecks, RefuseWhatTheOfficeCouldNotOpenAndNameTheFile) {
+    TempFolder folder;
+    writeFile(folder / "text.doc", "plain text named .doc");
+    writeFile(folder / "empty.xls", "");
+    writeFile(folder / "short.doc", "\xD0\xCF");
+    fs::create_directory(folder / "folder.doc");
+
+    Error e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "missing.doc").string(), Format::Word97, 5174); });
+    EXPECT_EQ(e.number, 5174);
+    EXPECT_NE(e.description.find((folder / "missing.doc").string()), std::string::npos);
+    EXPECT_NE(e.description.find("找不到文件"), std::string::npos);
+
+    e = errorOf([&] {
+        files::checkBeforeOpen((folder / "gone" / "a.doc").string(), Format::Word97, 5174);
+    });
+    EXPECT_NE(e.description.find("找不到文件夹"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find((folder / "gone").string()), std::string::npos) << e.description;
+
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "text.doc").string(), Format::Word97, 5174); });
+    EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find("另存为"), std::string::npos) << e.description;
+
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "short.doc").string(), Format::Word97, 5174); });
+    EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
+
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "empty.xls").string(), Format::Excel97, 1004); });
+    EXPECT_EQ(e.number, 1004);
+    EXPECT_NE(e.description.find("空文件"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find("Excel 97-2003 工作簿"), std::string::npos) << e.description;
+
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "folder.doc").string(), Format::Word97, 5174); });
+    EXPECT_NE(e.description.find("是文件夹"), std::string::npos) << e.description;
+
+    e = errorOf([&] { files::checkBeforeOpen("", Format::Word97, 5174); });
+    EXPECT_FALSE(e.description.empty());
+
+    writeFile(folder / "ok.doc", kCompoundHeader + "rest");
+    const auto check = files::checkBeforeOpen((folder / "ok.doc").string(), Format::Word97, 5174);
+    EXPECT_EQ(check.path, folder / "ok.doc");
+    EXPECT_TRUE(check.folderWritable);
+}
+
+TEST(OpenChecks, ReadOnlyFileIsNotWritableEvenForTheSuperuser) {
+    TempFolder folder;
+    const fs::path file = folder / "a.doc";
+    writeFile(file, kCompoundHeader);
+    EXPECT_NO_THROW(files::checkWritable(file, 4198));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+    const Error e = errorOf([&] { files::checkWritable(file, 4198); });
+    EXPECT_EQ(e.number, 4198);
+    EXPECT_NE(e.description.find("只读"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find(file.string()), std::string::npos) << e.description;
+}
+
+TEST(LockFiles, FieldsAreReadWithTheirEscapes) {
+    TempFolder folder;
+    const fs::path document = folder / "报告.doc";
+    EXPECT_EQ(files::lockFilePath(document), folder / ".~lock.报告.doc#");
+    EXPECT_FALSE(files::readLockFile(files::lockFilePath(document)));
+
+    writeFile(files::lockFilePath(document),
+              "Li\\, Si,lisi,pc-7,07.12.2025 10:00,file:///home/lisi/.config/libreoffice/4;");
+    auto owner = files::readLockFile(files::lockFilePath(document));
+    ASSERT_TRUE(owner);
+    EXPECT_EQ(owner->name, "Li, Si");
+    EXPECT_EQ(owner->account, "lisi");
+    EXPECT_EQ(owner->host, "pc-7");
+    EXPECT_EQ(owner->profileUrl, "file:///home/lisi/.config/libreoffice/4");
+    EXPECT_EQ(owner->displayName(), "Li, Si");
+
+    writeFile(files::lockFilePath(document), ",root,vm,07.12.2025 21:06,file:///tmp/p;");
+    owner = files::readLockFile(files::lockFilePath(document));
+    ASSERT_TRUE(owner);
+    EXPECT_EQ(owner->displayName(), "root@vm");
+
+    writeFile(files::lockFilePath(document), "garbage");
+    EXPECT_FALSE(files::readLockFile(files::lockFilePath(document)));
+}
+
+TEST(AtomicSave, ReplacesTheOriginalOnlyOnCommitAndKeepsItsMode) {
+    TempFolder folder;
+    const fs::path document = folder / "a.doc";
+    writeFile(document, "old content");
+    fs::permissions(document,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    {
+        files::AtomicSave save(document);
+        EXPECT_EQ(save.temporaryPath().parent_path(), folder.path());
+        EXPECT_NE(save.temporaryPath().filename().string().find("a.doc"), std::string::npos);
+        writeFile(save.temporaryPath(), "half written");
+        // Abandoned (the writer failed): the original stays, the temporary goes.
+    }
+    EXPECT_EQ(readFile(document), "old content");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+
+    {
+        files::AtomicSave save(document);
+        writeFile(save.temporaryPath(), "new content");
+        save.commit();
+    }
+    EXPECT_EQ(readFile(document), "new content");
+    EXPECT_EQ(fs::status(document).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+TEST(AtomicSave, CommitWithoutWrittenFileFailsAndKeepsTheOriginal) {
+    TempFolder folder;
+    const fs::path document = folder / "a.xls";
+    writeFile(document, "old");
+    files::AtomicSave save(document);
+    EXPECT_THROW(save.commit(), std::system_error);
+    EXPECT_EQ(readFile(document), "old");
+}
+
+TEST(AtomicSave, SymbolicLinkKeepsPointingAtTheSavedFile) {
+    TempFolder folder;
+    fs::create_directory(folder / "real");
+    writeFile(folder / "real" / "a.doc", "old");
+    fs::create_symlink(folder / "real" / "a.doc", folder / "link.doc");
+    {
+        files::AtomicSave save(folder / "link.doc");
+        EXPECT_EQ(save.target(), fs::canonical(folder / "real" / "a.doc"));
+        writeFile(save.temporaryPath(), "new");
+        save.commit();
+    }
+    EXPECT_TRUE(fs::is_symlink(folder / "link.doc"));
+    EXPECT_EQ(readFile(folder / "real" / "a.doc"), "new");
+}
+
+// ---------------------------------------------------------------- installation
+
+TEST(Installation, MissingOfficeLeavesTheClassesUnregistered) {
+    libreoffice::ServerOptions options;
+    options.programFolder = "/nonexistent/libreoffice/program";
+    EXPECT_FALSE(libreoffice::findInstallation(options));
+    automation::Registry registry;
+    EXPECT_FALSE(libreoffice::registerClasses(registry, options));
+    for (const char* name : {"word.Application", "excel.application"})
+        EXPECT_EQ(errorOf([&] { registry.create(name); }).number, 429) << name;
+    EXPECT_EQ(errorOf([&] { libreoffice::createWordApplication(options); }).number, 429);
+}
+
+TEST(Installation, OnlyTheInstalledProgramsAreServed) {
+    TempFolder program;
+    for (const char* name :
+         {"soffice.bin", "fundamentalrc", "types.rdb", "libsclo.so", "libscfiltlo.so"})
+        writeFile(program / name, "");
+    fs::permissions(program / "soffice.bin", fs::perms::owner_all);
+    writeFile(program / "bootstraprc", "[Bootstrap]\nProductKey=LibreOffice 9.1\n");
+    libreoffice::ServerOptions options;
+    options.programFolder = program.path();
+
+    const auto found = libreoffice::findInstallation(options);
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->writer);
+    EXPECT_TRUE(found->calc);
+    EXPECT_EQ(found->productName, "LibreOffice");
+    EXPECT_EQ(found->version, "9.1");
+
+    automation::Registry registry;
+    libreoffice::registerClasses(registry, options);
+#ifdef BATCHREPLACE_TEST_HAVE_LIBREOFFICE
+    EXPECT_TRUE(registry.isRegistered("Excel.Application"));
+#endif
+    EXPECT_FALSE(registry.isRegistered("Word.Application"));
+    EXPECT_EQ(errorOf([&] { registry.create("word.Application"); }).number, 429);
+}
+
+TEST(Installation, PreparedProfileRecordsTheVersionOnce) {
+    TempFolder folder;
+    libreoffice::prepareProfile(folder / "p", "7.4");
+    const std::string settings = readFile(folder / "p" / "user" / "registrymodifications.xcu");
+    EXPECT_NE(settings.find("ooSetupLastVersion"), std::string::npos);
+    EXPECT_NE(settings.find("<value>7.4</value>"), std::string::npos);
+    EXPECT_NE(settings.find("DisableMacrosExecution"), std::string::npos);
+    // A profile the office has written to is left as it is.
+    writeFile(folder / "p" / "user" / "registrymodifications.xcu", "changed by the office");
+    libreoffice::prepareProfile(folder / "p", "7.5");
+    EXPECT_EQ(readFile(folder / "p" / "user" / "registrymodifications.xcu"),
+              "changed by the office");
+}
+
+} // namespace
+
+namespace {
+
+// Sets environment variables for one test and restores them afterwards.
+class EnvironmentGuard {
+public:
+    EnvironmentGuard() {
+        for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+            const char* v = std::getenv(name);
+            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+            ::unsetenv(name);
+        }
+    }
+    ~EnvironmentGuard() {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+bool has(const std::vector<std::string>& environment, const std::string& entry) {
+    return std::find(environment.begin(), environment.end(), entry) != environment.end();
+}
+
+bool hasName(const std::vector<std::string>& environment, const std::string& name) {
+    return std::any_of(environment.begin(), environment.end(),
+                       [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+}
+
+TEST(OfficeEnvironment, FileNamesAreReadAsUtf8WhateverTheLocale) {
+    EnvironmentGuard guard;
+    // No locale at all: the office would read Chinese file names as ASCII.
+    auto environment = libreoffice::officeEnvironment();
+    EXPECT_TRUE(has(environment, "LC_CTYPE=C.UTF-8"));
+    EXPECT_TRUE(has(environment, "SAL_ENABLE_FILE_LOCKING=1"));
+
+    // LC_ALL overrides LC_CTYPE, so it gives way; its choice stays for the rest.
+    ::setenv("LC_ALL", "C", 1);
+    environment = libreoffice::officeEnvironment();
+    EXPECT_FALSE(hasName(environment, "LC_ALL"));
+    EXPECT_TRUE(has(environment, "LANG=C"));
+    EXPECT_TRUE(has(environment, "LC_CTYPE=C.UTF-8"));
+
+    // A UTF-8 locale is kept as it is.
+    ::unsetenv("LC_ALL");
+    ::setenv("LANG", "zh_CN.UTF-8", 1);
+    environment = libreoffice::officeEnvironment();
+    EXPECT_TRUE(has(environment, "LANG=zh_CN.UTF-8"));
+    EXPECT_FALSE(hasName(environment, "LC_CTYPE"));
+}
+
+} // namespace

@@ -1,0 +1,37 @@
+#include "password_documents.h"
+
+#include "suites/libreoffice/office_session.h"
+
+#include <com/sun/star/frame/XStorable.hpp>
+
+#include <stdexcept>
+
+namespace office_testing {
+
+namespace css = libreoffice::uno::css;
+
+void savePasswordProtected(const std::filesystem::path& source, const std::filesystem::path& target,
+                           const std::string& password) {
+    const auto installation = libreoffice::findInstallation();
+    if (!installation)
+        throw std::runtime_error("LibreOffice is not installed");
+    const bool word = source.extension() == ".doc";
+    const auto format =
+        word ? libreoffice::files::Format::Word97 : libreoffice::files::Format::Excel97;
+    libreoffice::Session session(libreoffice::ServerOptions{}, *installation);
+    // Under the session's watchdog, as the server's own calls are.
+    libreoffice::Session::Call call(session);
+    session.ensureRunning();
+    const auto check = libreoffice::files::checkBeforeOpen(source.string(), format, 0);
+    auto loaded = session.load(check, format, 0);
+    libreoffice::uno::must<css::frame::XStorable>(loaded.component)
+        ->storeToURL(libreoffice::uno::fileUrl(target),
+                     libreoffice::uno::properties(
+                         {{"FilterName", css::uno::Any(rtl::OUString::createFromAscii(
+                                             word ? "MS Word 97" : "MS Excel 97"))},
+                          {"Password", css::uno::Any(libreoffice::uno::toOUString(password))}}));
+    libreoffice::Session::close(loaded.component);
+    session.stop();
+}
+
+} // namespace office_testing
