@@ -90,4 +90,25 @@ Value ServerObject::invoke(automation::CallKind kind, std::string_view member,
     }
 }
 
+std::optional<Value> answerApplicationSetting(automation::CallKind kind, std::string_view member,
+                                              const automation::Args& args,
+                                              ApplicationSettings& settings) {
+    const bool put = kind == automation::CallKind::Put;
+    if (sameName(member, "Visible")) {
+        if (!put)
+            return Value(settings.visible);
+        settings.visible = newValue(args).toBool();
+        return Value();
+    }
+    if (sameName(member, "DisplayAlerts") || sameName(member, "ScreenUpdating")) {
+        Value& setting =
+            sameName(member, "DisplayAlerts") ? settings.displayAlerts : settings.screenUpdating;
+        if (!put)
+            return setting;
+        setting = newValue(args);
+        return Value();
+    }
+    return std::nullopt;
+}
+
 } // namespace libreoffice

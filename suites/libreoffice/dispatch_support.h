@@ -7,6 +7,7 @@
 #include "core/automation/automation.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,5 +65,20 @@ protected:
 
     std::shared_ptr<Session> session_;
 };
+
+// The application-level settings that a headless office only keeps: the
+// office runs without a display and never shows a message.
+struct ApplicationSettings {
+    bool visible = false;
+    automation::Value displayAlerts;
+    automation::Value screenUpdating = true;
+};
+
+// Answers `Visible`, `DisplayAlerts` and `ScreenUpdating` from `settings`;
+// absent for every other member.
+std::optional<automation::Value> answerApplicationSetting(automation::CallKind kind,
+                                                          std::string_view member,
+                                                          const automation::Args& args,
+                                                          ApplicationSettings& settings);
 
 } // namespace libreoffice

@@ -83,9 +83,7 @@ struct ExcelState {
     std::shared_ptr<Session> session;
     std::vector<WorkbookPtr> workbooks;
     WorkbookPtr active;
-    bool visible = false;
-    Value displayAlerts = true;
-    Value screenUpdating = true;
+    ApplicationSettings settings{false, Value(true), Value(true)};
     SearchSettings search;
     bool quit = false;
 };
@@ -673,23 +671,8 @@ protected:
             return Value(session_->installation().productName + " Calc");
         if (kind == CallKind::Get && sameName(member, "Version"))
             return Value(session_->installation().version);
-        if (sameName(member, "Visible")) {
-            if (kind == CallKind::Put) {
-                // Stored only: the office runs without a display.
-                state_->visible = newValue(args).toBool();
-                return {};
-            }
-            return Value(state_->visible);
-        }
-        if (sameName(member, "DisplayAlerts") || sameName(member, "ScreenUpdating")) {
-            Value& setting =
-                sameName(member, "DisplayAlerts") ? state_->displayAlerts : state_->screenUpdating;
-            if (kind == CallKind::Put) {
-                setting = newValue(args);
-                return {};
-            }
-            return setting;
-        }
+        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings))
+            return *answer;
         if (sameName(member, "Quit") && kind == CallKind::Method) {
             quitApplication(*state_);
             return {};

@@ -109,9 +109,7 @@ struct WordState {
     std::shared_ptr<Session> session;
     std::vector<DocumentPtr> documents;
     DocumentPtr active;
-    bool visible = false;
-    Value displayAlerts = -1; // wdAlertsAll
-    Value screenUpdating = true;
+    ApplicationSettings settings{false, Value(-1) /* wdAlertsAll */, Value(true)};
     // Find settings kept from one search to the next, as Word keeps them.
     bool matchCase = false;
     bool matchWholeWord = false;
@@ -1172,24 +1170,8 @@ protected:
             return Value(session_->installation().productName + " Writer");
         if (kind == CallKind::Get && sameName(member, "Version"))
             return Value(session_->installation().version);
-        if (sameName(member, "Visible")) {
-            if (kind == CallKind::Put) {
-                // Stored only: the office runs without a display.
-                state_->visible = newValue(args).toBool();
-                return {};
-            }
-            return Value(state_->visible);
-        }
-        if (sameName(member, "DisplayAlerts") || sameName(member, "ScreenUpdating")) {
-            Value& setting =
-                sameName(member, "DisplayAlerts") ? state_->displayAlerts : state_->screenUpdating;
-            if (kind == CallKind::Put) {
-                // No message is ever shown; the setting is only kept.
-                setting = newValue(args);
-                return {};
-            }
-            return setting;
-        }
+        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings))
+            return *answer;
         if (sameName(member, "Quit") && kind == CallKind::Method) {
             const Arguments a(args, {"SaveChanges", "OriginalFormat", "RouteDocument"});
             quitApplication(*state_, saveChangesArgument(a.find("SaveChanges")));
