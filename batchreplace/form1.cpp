@@ -1,4 +1,5 @@
 #include "batchreplace/form1.h"
+#include "core/text/paths.h"
 
 #include "batchreplace/contact_window.h"
 #include "batchreplace/decoration.h"
@@ -56,11 +57,6 @@ QString q(const std::string& s) {
 // A menu caption shown as written: '&' would otherwise mark a shortcut key.
 QString menuText(const std::string& s) {
     return q(s).replace('&', "&&");
-}
-
-std::string pathText(const std::filesystem::path& p) {
-    const auto u8 = p.u8string();
-    return std::string(u8.begin(), u8.end());
 }
 
 void setBackground(QWidget* w, const QColor& colour) {
@@ -300,7 +296,7 @@ void Form1::ensureFolder(const char* name) {
         return;
     std::filesystem::create_directory(folder, ec);
     if (ec)
-        showError("无法创建文件夹“" + pathText(folder) + "”：" + ec.message() +
+        showError("无法创建文件夹“" + text::pathToUtf8(folder) + "”：" + ec.message() +
                   "。请检查程序所在文件夹是否可写。");
 }
 
@@ -312,7 +308,7 @@ void Form1::writeVersionFile() {
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out)
-        showError("无法写入版本文件“" + pathText(file) + "”。请检查该文件夹是否可写。");
+        showError("无法写入版本文件“" + text::pathToUtf8(file) + "”。请检查该文件夹是否可写。");
 }
 
 void Form1::CheckForUpdate() {

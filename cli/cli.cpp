@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "core/text/paths.h"
 
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
@@ -19,10 +20,6 @@ namespace {
 struct UsageError {
     std::string message;
 };
-
-std::filesystem::path pathFrom(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 // The options of one command line: `--name value` pairs and `--flag`s.
 class Options {
@@ -162,13 +159,13 @@ private:
 
 std::filesystem::path appFolderOf(const Options& o, const Environment& env) {
     if (auto v = o.value("--app-folder"))
-        return pathFrom(*v);
+        return text::pathFromUtf8(*v);
     return env.defaultAppFolder;
 }
 
 // The folder's matching files, as the window's file list shows them.
 std::vector<std::string> listedFiles(const std::string& folder, const char* pattern) {
-    const std::filesystem::path dir = pathFrom(folder);
+    const std::filesystem::path dir = text::pathFromUtf8(folder);
     std::error_code ec;
     if (!std::filesystem::exists(dir, ec))
         throw UsageError{"找不到文件夹“" + folder + "”。"};

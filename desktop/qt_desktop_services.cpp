@@ -1,5 +1,7 @@
 #include "desktop/qt_desktop_services.h"
 
+#include "core/text/paths.h"
+
 #ifdef _WIN32
 #include "core/platform/start_program_win.h"
 #endif
@@ -19,12 +21,6 @@ namespace {
 QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
-#ifndef _WIN32
-std::string pathText(const std::filesystem::path& p) {
-    const auto u8 = p.u8string();
-    return std::string(u8.begin(), u8.end());
-}
-#endif
 } // namespace
 
 int QtDesktopServices::messageBox(const std::string& text, const std::string& title, int flags) {
@@ -72,11 +68,11 @@ bool QtDesktopServices::startProgram(const std::filesystem::path& program, int s
     const QString path = QString::fromStdU16String(program.u16string());
     const QFileInfo info(path);
     if (!info.exists()) {
-        error = "找不到程序文件“" + pathText(program) + "”。";
+        error = "找不到程序文件" + text::quotedPath(program) + "。";
         return false;
     }
     if (!QProcess::startDetached(path, {}, info.absolutePath())) {
-        error = "无法启动程序“" + pathText(program) + "”，请检查它是否可以执行。";
+        error = "无法启动程序" + text::quotedPath(program) + "，请检查它是否可以执行。";
         return false;
     }
     return true;

@@ -12,7 +12,7 @@ packages=(
   # the updater's manual download in an embedded web view (Qt WebEngine)
   qt6-webengine-dev
   # run: the office suite driven through UNO, and a CJK font for the Chinese texts
-  libreoffice-writer-nogui libreoffice-calc-nogui
+  libreoffice-writer libreoffice-calc
   fonts-wqy-microhei
   # tests
   googletest libgtest-dev libgmock-dev

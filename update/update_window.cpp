@@ -3,6 +3,7 @@
 #include "batchreplace_urls.h"
 #include "core/config/version_files.h"
 #include "core/updater/download.h"
+#include "core/text/paths.h"
 #include "core/updater/share_link.h"
 #include "desktop/twips.h"
 #include "progressbutton/prog_button.h"
@@ -186,7 +187,7 @@ void Form2::Command1_Click() {
     if (Command1->text() == QString::fromUtf8(kFinished)) {
         if (Check1->isChecked()) {
             std::string error;
-            const fs::path program = appFolder_ / pathFromUtf8(downloadFileName_);
+            const fs::path program = appFolder_ / text::pathFromUtf8(downloadFileName_);
             if (!desktop_.startProgram(program, platform::show::MinimizedFocus, error))
                 desktop_.messageBox(error, kSystemNotice,
                                     platform::mb::Ok | platform::mb::IconWarning);
@@ -318,7 +319,7 @@ void Form2::download() {
     downloadFileName_ = name;
 
     // 2-3. download/ and the file, written under a partial name until whole.
-    const fs::path downloaded = appFolder_ / "download" / pathFromUtf8(name);
+    const fs::path downloaded = appFolder_ / "download" / text::pathFromUtf8(name);
     WholeFileWriter file(downloaded);
     std::string error;
     if (!file.open(error)) {
@@ -355,7 +356,7 @@ void Form2::download() {
     // 10, 12. The whole file takes its place in download/, then replaces
     //    the installed one; success is announced only when both are done.
     if (!file.commit(error) ||
-        !replaceWithCopy(downloaded, appFolder_ / pathFromUtf8(name), error)) {
+        !replaceWithCopy(downloaded, appFolder_ / text::pathFromUtf8(name), error)) {
         offerManualDownload(error + "。请手动复制到该文件夹下覆盖即可！");
         return;
     }

@@ -1,4 +1,5 @@
 #include "core/automation/automation.h"
+#include "core/text/ascii.h"
 
 #include <algorithm>
 #include <charconv>
@@ -88,14 +89,6 @@ std::string shortestNumber(double d) {
     return std::string(buffer, end);
 }
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return out;
-}
-
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -139,7 +132,7 @@ bool Value::toBool() const {
     case Type::Double:
         return std::get<double>(data_) != 0.0;
     case Type::String: {
-        const std::string lower = asciiLower(trimBlanks(std::get<std::string>(data_)));
+        const std::string lower = text::asciiLower(trimBlanks(std::get<std::string>(data_)));
         if (lower == "true")
             return true;
         if (lower == "false")
@@ -229,7 +222,7 @@ std::string Value::debugString() const {
 // ---------------------------------------------------------------- Registry
 
 std::string foldClassName(std::string_view className) {
-    return asciiLower(className);
+    return text::asciiLower(className);
 }
 
 void Registry::registerClass(std::string_view className, Factory create, ActiveLookup active) {

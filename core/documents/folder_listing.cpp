@@ -1,4 +1,5 @@
 #include "core/documents/folder_listing.h"
+#include "core/text/paths.h"
 
 #include <algorithm>
 
@@ -15,16 +16,11 @@ size_t sequenceLength(unsigned char lead) {
     return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
 }
 
-std::string utf8Name(const std::filesystem::path& p) {
-    const auto u8 = p.filename().u8string();
-    return std::string(u8.begin(), u8.end());
-}
-
 template <typename Keep>
 std::vector<std::string> listEntries(const std::filesystem::path& folder, Keep keep) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = utf8Name(entry.path());
+        const std::string name = text::pathToUtf8(entry.path().filename());
         if (name.empty() || name.front() == '.')
             continue;
         std::error_code ec;

@@ -1,4 +1,5 @@
 #include "core/net/geturl.h"
+#include "core/text/ascii.h"
 
 #include "core/text/encoding.h"
 
@@ -19,14 +20,6 @@ int clampMs(long long ms) {
     if (ms <= 0)
         return 0;
     return static_cast<int>(std::min<long long>(ms, INT_MAX));
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
 }
 
 std::string decodeUtf16(std::string_view bytes, bool bigEndian) {
@@ -52,7 +45,7 @@ std::string decodeBody(std::string_view bytes, std::string_view charset) {
         return decodeUtf16(bytes.substr(2), false);
     if (bytes.substr(0, 2) == "\xFE\xFF")
         return decodeUtf16(bytes.substr(2), true);
-    std::string name = upper(charset);
+    std::string name = text::asciiUpper(charset);
     if (name == "GB2312" || name == "X-GBK" || name == "GBK" || name == "CP936")
         name = "GBK";
     if (name == "UTF-16LE")

@@ -1,4 +1,5 @@
 #include "core/net/http.h"
+#include "core/text/ascii.h"
 
 #include <string_view>
 
@@ -9,16 +10,6 @@ namespace net {
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -33,7 +24,7 @@ std::string_view trim(std::string_view s) {
 
 std::string Response::header(const std::string& name) const {
     for (const auto& [n, v] : headers)
-        if (equalsIgnoringCase(n, name))
+        if (text::equalsIgnoringCase(n, name))
             return v;
     return {};
 }
@@ -49,7 +40,7 @@ std::string Response::charset() const {
         const size_t eq = param.find('=');
         if (eq == std::string_view::npos)
             continue;
-        if (!equalsIgnoringCase(trim(param.substr(0, eq)), "charset"))
+        if (!text::equalsIgnoringCase(trim(param.substr(0, eq)), "charset"))
             continue;
         std::string_view value = trim(param.substr(eq + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')

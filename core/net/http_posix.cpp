@@ -1,4 +1,5 @@
 #include "core/net/http.h"
+#include "core/text/ascii.h"
 
 #include <curl/curl.h>
 
@@ -13,13 +14,6 @@ namespace net {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -123,7 +117,7 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
 
 bool hasHeader(const Headers& headers, std::string_view name) {
     return std::any_of(headers.begin(), headers.end(),
-                       [&](const auto& h) { return equalsIgnoringCase(h.first, name); });
+                       [&](const auto& h) { return text::equalsIgnoringCase(h.first, name); });
 }
 
 bool hasLineBreak(std::string_view s) {

@@ -1,4 +1,5 @@
 #include "core/platform/start_program_win.h"
+#include "core/text/paths.h"
 
 #include "core/text/encoding.h"
 
@@ -7,11 +8,6 @@
 namespace platform {
 
 namespace {
-
-std::string utf8Of(const std::filesystem::path& path) {
-    const std::u8string u8 = path.u8string();
-    return std::string(u8.begin(), u8.end());
-}
 
 std::string systemText(DWORD code) {
     wchar_t* buffer = nullptr;
@@ -35,7 +31,7 @@ bool startDetachedProgram(const std::filesystem::path& program, int showStyle, s
                           ProcessId* startedId) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(program, ec)) {
-        error = "找不到程序文件“" + utf8Of(program) + "”。";
+        error = "找不到程序文件“" + text::pathToUtf8(program) + "”。";
         return false;
     }
     const std::filesystem::path absolute = std::filesystem::absolute(program, ec);
@@ -52,7 +48,7 @@ bool startDetachedProgram(const std::filesystem::path& program, int showStyle, s
     if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
         const DWORD code = GetLastError();
-        error = "无法启动程序“" + utf8Of(program) + "”：" + systemText(code) + "。";
+        error = "无法启动程序“" + text::pathToUtf8(program) + "”：" + systemText(code) + "。";
         return false;
     }
     if (startedId)

@@ -1,4 +1,6 @@
 #include "core/support_files/support_files.h"
+#include "core/text/paths.h"
+#include "core/text/ascii.h"
 
 #include "core/platform/app_folder.h"
 
@@ -11,25 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8Path(const fs::path& path) {
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-}
-
 std::string cannotWrite(const fs::path& path, const std::string& reason) {
-    return "无法写入支持文件 " + utf8Path(path) + "（" + reason +
+    return "无法写入支持文件 " + text::pathToUtf8(path) + "（" + reason +
            "）。请确认这个文件夹可以写入，然后重新启动程序。";
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -50,7 +36,7 @@ const std::array<PayloadTarget, 7>& payloadTargets() {
 std::optional<std::string> ExtractResource(const PayloadSource& source, int id,
                                            std::string_view type, const fs::path& path) {
     // Resource type names compare without regard to case, as on Windows.
-    if (!equalsIgnoringCase(type, payloadType) || !source)
+    if (!text::equalsIgnoringCase(type, payloadType) || !source)
         return std::nullopt;
     const std::optional<std::string_view> bytes = source(id);
     if (!bytes)

@@ -1,4 +1,6 @@
 #include "core/updater/download.h"
+#include "core/text/paths.h"
+#include "core/text/ascii.h"
 
 #include "core/text/encoding.h"
 #include "core/updater/text_codecs.h"
@@ -15,26 +17,6 @@ namespace fs = std::filesystem;
 namespace updater {
 
 namespace {
-
-// A path as UTF-8 text, for messages.
-std::string shown(const fs::path& p) {
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
-
-std::string removeAll(std::string s, std::string_view what) {
-    for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at))
-        s.erase(at, what.size());
-    return s;
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
 
 std::string kilobytes(std::int64_t received, float size) {
     return std::to_string(received / 1024) + "kb / " + std::to_string(roundToInt32(size) / 1024) +
@@ -86,10 +68,6 @@ float downloadSizeOf(std::string_view header) {
     return static_cast<float>(std::max(0.0, leadingNumber(header)));
 }
 
-std::filesystem::path pathFromUtf8(std::string_view utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 std::string progressText(std::int64_t received, float size) {
     const double fraction = size > 0 ? static_cast<double>(received) / size : 0.0;
     // Locale-independent: always a decimal point.
@@ -105,7 +83,7 @@ std::string finishedText(std::int64_t received, float size) {
 }
 
 std::string DownloadFileName(const std::string& contentDisposition) {
-    return UrlDecode(std::string_view(removeAll(contentDisposition, "attachment; filename= ")));
+    return UrlDecode(std::string_view(text::removeAll(contentDisposition, "attachment; filename= ")));
 }
 
 bool isPlainFileName(std::string_view name) {
@@ -124,7 +102,7 @@ bool isPlainFileName(std::string_view name) {
     if (name.back() == '.' || name.back() == ' ')
         return false;
     // Device names stay devices whatever extension follows them.
-    const std::string stem = upper(name.substr(0, name.find('.')));
+    const std::string stem = text::asciiUpper(name.substr(0, name.find('.')));
     static constexpr std::array<std::string_view, 4> devices = {"CON", "PRN", "AUX", "NUL"};
     if (std::find(devices.begin(), devices.end(), stem) != devices.end())
         return false;
@@ -146,7 +124,7 @@ bool writeTextLine(const fs::path& file, const std::string& page, std::string& e
     out << text::utf8ToAnsi(page) << "\r\n";
     out.close();
     if (!out) {
-        error = "无法写入 " + shown(file);
+        error = "无法写入 " + text::pathToUtf8(file);
         return false;
     }
     return true;
@@ -154,7 +132,7 @@ bool writeTextLine(const fs::path& file, const std::string& page, std::string& e
 
 WholeFileWriter::WholeFileWriter(fs::path target)
     : target_(std::move(target)),
-      partial_(target_.parent_path() / ("." + shown(target_.filename()) + ".part")) {}
+      partial_(target_.parent_path() / ("." + text::pathToUtf8(target_.filename()) + ".part")) {}
 
 WholeFileWriter::~WholeFileWriter() {
     if (!committed_) {
@@ -169,7 +147,7 @@ bool WholeFileWriter::open(std::string& error) {
     fs::create_directories(target_.parent_path(), ec);
     out_.open(partial_, std::ios::binary | std::ios::trunc);
     if (!out_) {
-        error = "无法创建文件 " + shown(partial_);
+        error = "无法创建文件 " + text::pathToUtf8(partial_);
         return false;
     }
     return true;
@@ -178,7 +156,7 @@ bool WholeFileWriter::open(std::string& error) {
 bool WholeFileWriter::append(std::string_view bytes, std::string& error) {
     out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out_) {
-        error = "无法写入文件 " + shown(partial_);
+        error = "无法写入文件 " + text::pathToUtf8(partial_);
         return false;
     }
     return true;
@@ -187,14 +165,14 @@ bool WholeFileWriter::append(std::string_view bytes, std::string& error) {
 bool WholeFileWriter::commit(std::string& error) {
     out_.close();
     if (!out_) {
-        error = "无法写完文件 " + shown(partial_);
+        error = "无法写完文件 " + text::pathToUtf8(partial_);
         return false;
     }
     std::error_code ec;
     fs::rename(partial_, target_, ec);
     if (ec) {
         error =
-            "无法把 " + shown(partial_) + " 改名为 " + shown(target_) + "（" + ec.message() + "）";
+            "无法把 " + text::pathToUtf8(partial_) + " 改名为 " + text::pathToUtf8(target_) + "（" + ec.message() + "）";
         return false;
     }
     committed_ = true;
@@ -202,7 +180,7 @@ bool WholeFileWriter::commit(std::string& error) {
 }
 
 bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& error) {
-    const fs::path partial = to.parent_path() / ("." + shown(to.filename()) + ".new");
+    const fs::path partial = to.parent_path() / ("." + text::pathToUtf8(to.filename()) + ".new");
     std::error_code ec;
     fs::copy_file(from, partial, fs::copy_options::overwrite_existing, ec);
     // The new file keeps the permissions of the one it replaces, so a
@@ -216,7 +194,7 @@ bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& erro
     if (ec) {
         std::error_code ignored;
         fs::remove(partial, ignored);
-        error = "无法把 " + shown(from) + " 复制到 " + shown(to) + "（" + ec.message() + "）";
+        error = "无法把 " + text::pathToUtf8(from) + " 复制到 " + text::pathToUtf8(to) + "（" + ec.message() + "）";
         return false;
     }
     return true;

@@ -26,9 +26,6 @@ std::int32_t contentLengthOf(std::string_view header);
 // a number or below 0.
 float downloadSizeOf(std::string_view header);
 
-// A path from UTF-8 text.
-std::filesystem::path pathFromUtf8(std::string_view utf8);
-
 // A number rounded to a whole, halves to the even neighbour, limited to the
 // 32-bit range.
 std::int32_t roundToInt32(double value);

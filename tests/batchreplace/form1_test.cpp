@@ -1,7 +1,7 @@
 // The main window: start state, modes, lists and buttons, combo pairing, menus.
 
 #include "batchreplace/form1.h"
-#include "detection/fakes.h"
+#include "support/fake_suites.h"
 #include "support/fake_desktop.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"

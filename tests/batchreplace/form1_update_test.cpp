@@ -4,7 +4,7 @@
 #include "batchreplace/form1.h"
 #include "core/config/version_files.h"
 #include "core/platform/app_folder.h"
-#include "detection/fakes.h"
+#include "support/fake_suites.h"
 #include "support/fake_desktop.h"
 #include "support/local_servers.h"
 #include "support/temp_folder.h"

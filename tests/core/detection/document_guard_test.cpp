@@ -1,5 +1,5 @@
 #include "core/detection/document_guard.h"
-#include "detection/fakes.h"
+#include "support/fake_suites.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/engines/header_footer.h"
 #include "core/engines/suite.h"
-#include "engines/fake_window.h"
+#include "support/fake_window.h"
 #include "support/scripted_server.h"
 
 #include <gtest/gtest.h>

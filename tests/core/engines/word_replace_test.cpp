@@ -1,6 +1,6 @@
 #include "core/engines/suite.h"
 #include "core/engines/word_replace.h"
-#include "engines/fake_window.h"
+#include "support/fake_window.h"
 #include "support/scripted_server.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
 #include "core/engines/word_replace.h"
-#include "engines/fake_window.h"
+#include "support/fake_window.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
 #include "support/temp_folder.h"

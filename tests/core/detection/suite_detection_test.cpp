@@ -1,6 +1,6 @@
 #include "core/detection/suite_detection.h"
 #include "core/text/encoding.h"
-#include "detection/fakes.h"
+#include "support/fake_suites.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "core/engines/excel_replace.h"
 #include "core/engines/suite.h"
-#include "engines/fake_window.h"
+#include "support/fake_window.h"
 #include "support/scripted_server.h"
 
 #include <gtest/gtest.h>
