@@ -2,6 +2,7 @@
 #include "core/engines/suite.h"
 #include "support/fake_window.h"
 #include "support/scripted_server.h"
+#include "support/transcripts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +12,16 @@
 using automation::Error;
 using automation::Value;
 using engines::Mode;
+using engines_testing::concat;
 using engines_testing::FakeWindow;
+using engines_testing::Lines;
 using engines_testing::logOf;
+using engines_testing::pathOf;
+using engines_testing::quoted;
 using scripted::Call;
 using scripted::Reply;
-using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-std::string pathOf(const std::string& name) {
-    return engines::documentPath("/docs", name);
-}
 
 std::string lowerAscii(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
@@ -152,13 +149,6 @@ Lines sheetCalls(int j, const std::string& find, bool found, const std::string& 
                         "ReplaceFormat:=False)");
     }
     return calls;
-}
-
-Lines concat(std::initializer_list<Lines> parts) {
-    Lines out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 class ExcelReplace : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include "core/engines/suite.h"
 #include "support/fake_window.h"
 #include "support/scripted_server.h"
+#include "support/transcripts.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,17 @@
 using automation::Error;
 using automation::Value;
 using engines::Mode;
+using engines_testing::concat;
 using engines_testing::FakeWindow;
+using engines_testing::Lines;
 using engines_testing::logOf;
+using engines_testing::pathOf;
+using engines_testing::quoted;
 using scripted::Call;
 using scripted::Reply;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-std::string pathOf(const std::string& name) {
-    return engines::documentPath("/docs", name);
-}
 std::string spaces(int n) {
     return std::string(static_cast<std::size_t>(n), ' ');
 }
@@ -123,13 +121,6 @@ public:
     Part body;
     int viewShown = 0;
 };
-
-Lines concat(std::initializer_list<Lines> parts) {
-    Lines out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 Lines openDoc(const std::string& name) {
     return {"get word.Documents", "call docs.Open(" + quoted(pathOf(name)) + ")",

@@ -2,6 +2,7 @@
 #include "core/engines/word_replace.h"
 #include "support/fake_window.h"
 #include "support/scripted_server.h"
+#include "support/transcripts.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,16 @@
 using automation::Error;
 using automation::Value;
 using engines::Mode;
+using engines_testing::concat;
 using engines_testing::FakeWindow;
+using engines_testing::Lines;
 using engines_testing::logOf;
+using engines_testing::pathOf;
+using engines_testing::quoted;
 using scripted::Call;
 using scripted::Reply;
-using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-std::string pathOf(const std::string& name) {
-    return engines::documentPath("/docs", name);
-}
 
 // A word processor whose documents have a main text and a header. The test
 // search and the replacement act on the main text, as Word's `Content` does.
@@ -116,13 +113,6 @@ Lines notFoundCalls(const std::string& name, const std::string& find) {
             "put word.Visible = False", "get doc.Content",
             "get content.Find",         "call find.Execute(" + quoted(find) + ")",
             "get word.Documents",       "call docs.Close(False)"};
-}
-
-Lines concat(std::initializer_list<Lines> parts) {
-    Lines out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 class WordReplace : public ::testing::Test {
