@@ -20,14 +20,38 @@ namespace automation {
 class Dispatch;
 class Value;
 
-// Error numbers as Visual Basic reports them.
+// Error numbers as Visual Basic, Word and Excel report them.
 namespace errors {
+inline constexpr long InvalidArgument = 5;
+// An index outside a collection ("subscript out of range").
+inline constexpr long SubscriptOutOfRange = 9;
 inline constexpr long TypeMismatch = 13;
 inline constexpr long ObjectNotSet = 91;
 inline constexpr long ObjectRequired = 424;
 inline constexpr long CannotCreateObject = 429;
 inline constexpr long MemberNotSupported = 438;
-inline constexpr long InvalidArgument = 5;
+// A named argument the member does not have.
+inline constexpr long NamedArgumentNotFound = 448;
+// A required argument that was not given.
+inline constexpr long ArgumentNotOptional = 449;
+// Too many arguments, or an argument of the wrong kind.
+inline constexpr long WrongArgumentCount = 450;
+// The automation server went away (crashed, hung and ended, or quit).
+inline constexpr long ServerUnavailable = 462;
+// Excel: the application-defined or object-defined error.
+inline constexpr long ExcelFailure = 1004;
+// Word: a command failed.
+inline constexpr long WordCommandFailed = 4198;
+// Word: a command that needs an open document.
+inline constexpr long WordNoDocument = 4248;
+// Word: a value out of its range.
+inline constexpr long WordValueOutOfRange = 4608;
+// Word: a document cannot be opened, read or saved.
+inline constexpr long WordFile = 5174;
+// Word: the object (a closed document) has been deleted.
+inline constexpr long WordObjectDeleted = 5825;
+// Word: the requested member of a collection does not exist.
+inline constexpr long WordNoSuchMember = 5941;
 } // namespace errors
 
 // What a failing automation call raises.

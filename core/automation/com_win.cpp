@@ -19,8 +19,6 @@ namespace {
 // Error numbers Visual Basic gives COM failures that automation has no
 // standard description for.
 constexpr long NoNamedArguments = 446;
-constexpr long NamedArgumentNotFound = 448;
-constexpr long WrongArgumentCount = 450;
 
 std::wstring toWide(std::string_view utf8) {
     const std::u16string u = text::utf8ToUtf16(utf8);
@@ -305,7 +303,7 @@ public:
         Value newValue;
         if (kind == CallKind::Put) {
             if (positional.empty())
-                throw Error(WrongArgumentCount, "参数个数错误或属性赋值无效");
+                throw Error(errors::WrongArgumentCount, "参数个数错误或属性赋值无效");
             newValue = positional.back();
             positional.pop_back();
             namedValues.push_back(&newValue);
@@ -331,7 +329,7 @@ public:
                 if (hr == DISP_E_UNKNOWNNAME && ids[0] != DISPID_UNKNOWN) {
                     for (std::size_t i = 1; i < ids.size(); ++i)
                         if (ids[i] == DISPID_UNKNOWN)
-                            throw Error(NamedArgumentNotFound,
+                            throw Error(errors::NamedArgumentNotFound,
                                         "找不到命名参数：" + args.named[i - 1].name);
                 }
                 throw errorFor(hr);
@@ -552,11 +550,11 @@ long errorNumber(long hresult) {
     case DISP_E_UNKNOWNLCID:
         return 447;
     case DISP_E_PARAMNOTFOUND:
-        return NamedArgumentNotFound;
+        return errors::NamedArgumentNotFound;
     case DISP_E_PARAMNOTOPTIONAL:
-        return 449;
+        return errors::ArgumentNotOptional;
     case DISP_E_BADPARAMCOUNT:
-        return WrongArgumentCount;
+        return errors::WrongArgumentCount;
     case DISP_E_NOTACOLLECTION:
         return 451;
     case DISP_E_BADVARTYPE:

@@ -1,5 +1,6 @@
 #include "core/engines/excel_replace.h"
 
+#include "core/automation/excel_constants.h"
 #include "core/engines/suite.h"
 
 namespace engines {
@@ -8,10 +9,6 @@ using automation::Object;
 using automation::Value;
 
 namespace {
-
-// `Cells.Replace` arguments: part of a cell, by rows, ignoring case, no formats.
-constexpr int kLookAtPart = 2;
-constexpr int kSearchByRows = 1;
 
 // One worksheet: searches it, replaces when found, and reports it.
 void replaceOnSheet(const Object& workbook, int sheet, const RunInputs& inputs, int fileIndex,
@@ -31,8 +28,8 @@ void replaceOnSheet(const Object& workbook, int sheet, const RunInputs& inputs, 
         worksheet.get("Cells").toObject().call("Replace", {},
                                                {{"What", Value(inputs.findText())},
                                                 {"Replacement", Value(inputs.replacementText())},
-                                                {"LookAt", Value(kLookAtPart)},
-                                                {"SearchOrder", Value(kSearchByRows)},
+                                                {"LookAt", Value(excel::lookAt::Part)},
+                                                {"SearchOrder", Value(excel::order::ByRows)},
                                                 {"MatchCase", Value(false)},
                                                 {"SearchFormat", Value(false)},
                                                 {"ReplaceFormat", Value(false)}});
@@ -57,7 +54,9 @@ void replaceInWorkbook(const Object& application, const RunInputs& inputs, int i
         // Saved whether or not anything was replaced; a dry run saves nothing.
         workbook.call("Close", {Value(!inputs.dryRun())});
     } catch (const std::exception& e) {
-        reporter.reportFailure(failureLine(inputs.fileName(index), describeError(e)));
+        // Closed without saving, and a failed save keeps the original: the
+        // lines of sheets already reported as replaced did not reach the file.
+        reporter.reportFailure(unchangedFailureLine(inputs.fileName(index), describeError(e)));
         if (!workbook.isNothing()) {
             try {
                 workbook.call("Close", {Value(false)});

@@ -1,5 +1,6 @@
 #include "core/engines/header_footer.h"
 
+#include "core/automation/word_constants.h"
 #include "core/engines/suite.h"
 
 #include <optional>
@@ -10,17 +11,6 @@ using automation::Object;
 using automation::Value;
 
 namespace {
-
-// Word's header/footer view selectors.
-constexpr int kSeekMainDocument = 0;
-constexpr int kSeekCurrentPageHeader = 9;
-constexpr int kSeekCurrentPageFooter = 10;
-// Word's paragraph alignments.
-constexpr int kAlignCentre = 1;
-constexpr int kAlignRight = 2;
-constexpr int kAlignJustify = 3;
-// Word's field type of a page number.
-constexpr int kFieldPage = 33;
 
 Object objectAt(const Object& from, std::string_view member) {
     return from.get(member).toObject();
@@ -71,56 +61,56 @@ struct Placement {
 
 std::optional<Placement> headerPlacement(const std::string& choice, const std::string& text) {
     if (choice == "居中")
-        return Placement{text, kAlignCentre};
+        return Placement{text, word::align::Centre};
     if (choice == "居左")
-        return Placement{text + spaces(25), kAlignJustify};
+        return Placement{text + spaces(25), word::align::Justify};
     if (choice == "居右")
-        return Placement{spaces(16) + text, kAlignRight};
+        return Placement{spaces(16) + text, word::align::Right};
     return std::nullopt;
 }
 
 std::optional<int> pageNumberAlignment(const std::string& choice) {
     if (choice == "居中1" || choice == "居中2")
-        return kAlignCentre;
+        return word::align::Centre;
     if (choice == "居左")
-        return kAlignJustify;
+        return word::align::Justify;
     if (choice == "居右")
-        return kAlignRight;
+        return word::align::Right;
     return std::nullopt;
 }
 
 void writeHeader(const Object& word, const HeaderFooterInputs& settings, const std::string& name,
                  Reporter& reporter) {
-    seekView(objectAt(word, "ActiveWindow"), kSeekCurrentPageHeader);
+    seekView(objectAt(word, "ActiveWindow"), word::seek::CurrentPageHeader);
     applyFont(word, settings);
     if (auto placement = headerPlacement(settings.headerPlacement(), settings.headerText())) {
         typeText(word, placement->text);
         align(word, placement->alignment);
     }
-    seekView(objectAt(word, "ActiveWindow"), kSeekMainDocument);
+    seekView(objectAt(word, "ActiveWindow"), word::seek::MainDocument);
     const bool written = !readBack(word, "Headers").empty();
     reporter.report(name + (written ? kHeaderWritten : kHeaderFailed));
 }
 
 void writeFooter(const Object& word, const HeaderFooterInputs& settings, const std::string& name,
                  Reporter& reporter) {
-    seekView(objectAt(word, "ActiveWindow"), kSeekCurrentPageFooter);
+    seekView(objectAt(word, "ActiveWindow"), word::seek::CurrentPageFooter);
     applyFont(word, settings);
 
     const std::string footerChoice = settings.footerPlacement();
     if (footerChoice == "居中") {
         typeText(word, settings.footerText());
-        align(word, kAlignCentre);
+        align(word, word::align::Centre);
     } else if (footerChoice == "居左") {
         typeText(word, settings.footerText() + spaces(26));
-        align(word, kAlignJustify);
+        align(word, word::align::Justify);
     }
     if (settings.pageNumberTicked()) {
         if (auto alignment = pageNumberAlignment(settings.pageNumberPlacement())) {
             typeText(word, "第");
             const Object fields = objectAt(selection(word), "Fields");
             const Object range = objectAt(selection(word), "Range");
-            fields.call("Add", {Value(range), Value(kFieldPage)});
+            fields.call("Add", {Value(range), Value(word::field::Page)});
             typeText(word, "页");
             align(word, *alignment);
         }
@@ -128,7 +118,7 @@ void writeFooter(const Object& word, const HeaderFooterInputs& settings, const s
     // A right-aligned footer text follows the page number.
     if (footerChoice == "居右") {
         typeText(word, spaces(22) + settings.footerText());
-        align(word, kAlignRight);
+        align(word, word::align::Right);
     }
 
     // Read while the footer view is still active.
@@ -152,6 +142,7 @@ void writeHeadersAndFooters(const RunInputs& inputs, const HeaderFooterInputs& s
     for (int i = 0; i < count; ++i) {
         const std::string name = inputs.fileName(i);
         Object document;
+        bool saved = false;
         try {
             document = objectAt(word, "Documents")
                            .call("Open", {Value(documentPath(inputs.folderPath(), name))})
@@ -165,14 +156,18 @@ void writeHeadersAndFooters(const RunInputs& inputs, const HeaderFooterInputs& s
             if (settings.footerSelected())
                 writeFooter(word, settings, name, reporter);
 
-            seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"), kSeekMainDocument);
+            seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"), word::seek::MainDocument);
             document.call("Save");
+            saved = true;
             document.call("Close");
         } catch (const std::exception& e) {
             // The run stops at this document: it is closed without saving
             // (a document whose save failed keeps its original), and Word is
             // quit below.
-            reporter.reportFailure(failureLine(name, describeError(e)));
+            // Until the save succeeded the file keeps its original content,
+            // whatever "已写入内容" lines came before.
+            reporter.reportFailure(saved ? failureLine(name, describeError(e))
+                                         : unchangedFailureLine(name, describeError(e)));
             if (!document.isNothing()) {
                 try {
                     document.call("Close", {Value(false)});

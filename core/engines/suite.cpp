@@ -90,4 +90,8 @@ std::string failureLine(const std::string& fileName, const std::string& descript
     return fileName + " 处理失败：" + description;
 }
 
+std::string unchangedFailureLine(const std::string& fileName, const std::string& description) {
+    return fileName + " 处理失败（文件未改动）：" + description;
+}
+
 } // namespace engines

@@ -57,5 +57,8 @@ std::string describeError(const std::exception& error);
 // The line for a document or workbook that could not be processed:
 // "<name> 处理失败：<description>".
 std::string failureLine(const std::string& fileName, const std::string& description);
+// The same for a file that the run left as it was, although earlier lines may
+// already have reported parts of it as done: "<name> 处理失败（文件未改动）：<description>".
+std::string unchangedFailureLine(const std::string& fileName, const std::string& description);
 
 } // namespace engines

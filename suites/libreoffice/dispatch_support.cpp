@@ -1,5 +1,6 @@
 #include "suites/libreoffice/dispatch_support.h"
 
+#include "core/text/ascii.h"
 #include "suites/libreoffice/office_session.h"
 
 namespace libreoffice {
@@ -8,22 +9,13 @@ using automation::Error;
 using automation::Value;
 
 bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
+    return text::equalsIgnoringCase(a, b);
 }
 
 Arguments::Arguments(const automation::Args& args, std::vector<std::string_view> parameters)
     : args_(args), parameters_(std::move(parameters)) {
     if (args_.positional.size() > parameters_.size())
-        throw Error(450, "错误的参数个数或无效的参数属性值");
+        throw Error(automation::errors::WrongArgumentCount, "错误的参数个数或无效的参数属性值");
     for (const auto& named : args_.named) {
         bool known = false;
         for (std::size_t i = 0; i < parameters_.size(); ++i) {
@@ -35,7 +27,7 @@ Arguments::Arguments(const automation::Args& args, std::vector<std::string_view>
             }
         }
         if (!known)
-            throw Error(448, "找不到命名参数 " + named.name + "。");
+            throw Error(automation::errors::NamedArgumentNotFound, "找不到命名参数 " + named.name + "。");
     }
 }
 
@@ -57,13 +49,13 @@ const Value* Arguments::find(std::string_view parameter) const {
 const Value& Arguments::required(std::string_view parameter) const {
     const Value* v = find(parameter);
     if (!v)
-        throw Error(449, "参数 " + std::string(parameter) + " 不是可选的。");
+        throw Error(automation::errors::ArgumentNotOptional, "参数 " + std::string(parameter) + " 不是可选的。");
     return *v;
 }
 
 const Value& newValue(const automation::Args& args) {
     if (args.positional.empty())
-        throw Error(450, "错误的参数个数或无效的参数属性值");
+        throw Error(automation::errors::WrongArgumentCount, "错误的参数个数或无效的参数属性值");
     return args.positional.back();
 }
 
@@ -92,8 +84,14 @@ Value ServerObject::invoke(automation::CallKind kind, std::string_view member,
 
 std::optional<Value> answerApplicationSetting(automation::CallKind kind, std::string_view member,
                                               const automation::Args& args,
-                                              ApplicationSettings& settings) {
+                                              ApplicationSettings& settings,
+                                              const Installation& installation,
+                                              std::string_view program) {
     const bool put = kind == automation::CallKind::Put;
+    if (kind == automation::CallKind::Get && (member.empty() || sameName(member, "Name")))
+        return Value(installation.productName + " " + std::string(program));
+    if (kind == automation::CallKind::Get && sameName(member, "Version"))
+        return Value(installation.version);
     if (sameName(member, "Visible")) {
         if (!put)
             return Value(settings.visible);

@@ -5,6 +5,7 @@
 // or by name, and the turn of every failure into an automation::Error.
 
 #include "core/automation/automation.h"
+#include "suites/libreoffice/libreoffice_server.h"
 
 #include <memory>
 #include <optional>
@@ -74,11 +75,35 @@ struct ApplicationSettings {
     automation::Value screenUpdating = true;
 };
 
-// Answers `Visible`, `DisplayAlerts` and `ScreenUpdating` from `settings`;
-// absent for every other member.
+// Answers the application's default member and `Name` ("LibreOffice
+// Writer" for `program` "Writer"), `Version`, and `Visible`, `DisplayAlerts`
+// and `ScreenUpdating` from `settings`; absent for every other member. None
+// of them needs the office.
 std::optional<automation::Value> answerApplicationSetting(automation::CallKind kind,
                                                           std::string_view member,
                                                           const automation::Args& args,
-                                                          ApplicationSettings& settings);
+                                                          ApplicationSettings& settings,
+                                                          const Installation& installation,
+                                                          std::string_view program);
+
+// The items of a collection, for `For Each`.
+class Listing : public automation::Enumeration {
+public:
+    explicit Listing(std::vector<automation::Value> items) : items_(std::move(items)) {}
+    std::optional<automation::Value> next() override {
+        if (next_ >= items_.size())
+            return std::nullopt;
+        return items_[next_++];
+    }
+
+private:
+    std::vector<automation::Value> items_;
+    std::size_t next_ = 0;
+};
+
+// A new server object of type T as a value.
+template <class T, class... A> automation::Value make(A&&... args) {
+    return automation::Value(automation::Object(std::make_shared<T>(std::forward<A>(args)...)));
+}
 
 } // namespace libreoffice

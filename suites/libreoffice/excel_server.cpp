@@ -2,7 +2,10 @@
 // workbooks, their worksheets, and cell ranges with Excel's search and
 // replace.
 
+#include "core/automation/excel_constants.h"
+#include "core/text/paths.h"
 #include "suites/libreoffice/dispatch_support.h"
+#include "suites/libreoffice/office_documents.h"
 #include "suites/libreoffice/office_session.h"
 #include "suites/libreoffice/server_objects.h"
 
@@ -11,6 +14,7 @@
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XSheetCellRange.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
@@ -18,7 +22,8 @@
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/text/XText.hpp>
-#include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/CellProtection.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
 #include <com/sun/star/util/XReplaceDescriptor.hpp>
 #include <com/sun/star/util/XReplaceable.hpp>
 
@@ -41,142 +46,53 @@ using uno::toUtf8;
 
 namespace {
 
-constexpr long kFailure = server_errors::ExcelFailure;
+constexpr long kFailure = automation::errors::ExcelFailure;
 
-// Excel's search constants.
-constexpr int kLookInFormulas = -4123;
-constexpr int kLookInValues = -4163;
-constexpr int kLookInComments = -4144;
-constexpr int kLookAtWhole = 1;
-constexpr int kLookAtPart = 2;
-constexpr int kByRows = 1;
-constexpr int kByColumns = 2;
-constexpr int kNext = 1;
-constexpr int kPrevious = 2;
+const DocumentKind kWorkbooks{files::Format::Excel97,
+                              "工作簿",
+                              "Excel",
+                              kFailure,
+                              kFailure,
+                              kFailure,
+                              automation::errors::ObjectNotSet,
+                              "没有打开的工作簿。",
+                              automation::errors::SubscriptOutOfRange};
 
-std::string inQuotes(const fs::path& p) {
-    return "“" + p.string() + "”";
-}
-
-struct Workbook {
-    fs::path path;
-    std::string name;
-    Reference<css::lang::XComponent> component;
+struct Workbook : OfficeDocument {
     Reference<css::sheet::XSpreadsheetDocument> document;
-    std::string readOnlyReason;
-    std::uint64_t generation = 0;
-    bool open = true;
     int activeSheet = 1;
+    void release() override { document.clear(); }
 };
 using WorkbookPtr = std::shared_ptr<Workbook>;
+
+WorkbookPtr asWorkbook(const OfficeDocumentPtr& document) {
+    return std::static_pointer_cast<Workbook>(document);
+}
 
 // Search settings kept from one search to the next, as Excel keeps them;
 // these are Excel's values on first use.
 struct SearchSettings {
-    int lookIn = kLookInFormulas;
+    int lookIn = excel::lookIn::Formulas;
     bool whole = false;
     bool byRows = true;
     bool matchCase = false;
 };
 
 struct ExcelState {
-    std::shared_ptr<Session> session;
-    std::vector<WorkbookPtr> workbooks;
-    WorkbookPtr active;
+    explicit ExcelState(std::shared_ptr<Session> session)
+        : books(std::move(session), kWorkbooks) {}
+    OpenDocuments books;
     ApplicationSettings settings{false, Value(true), Value(true)};
     SearchSettings search;
-    bool quit = false;
 };
 using StatePtr = std::shared_ptr<ExcelState>;
 
-void checkNotQuit(const ExcelState& state) {
-    if (state.quit)
-        throw Error(server_errors::ServerUnavailable,
-                    "LibreOffice 已经退出（调用过 Quit），这个 Excel 对象不能再使用。");
-}
-
-void dropLostWorkbooks(ExcelState& state) {
-    const auto generation = state.session->generation();
-    const bool running = state.session->isRunning();
-    std::erase_if(state.workbooks, [&](const WorkbookPtr& w) {
-        if (running && w->generation == generation)
-            return false;
-        w->open = false;
-        return true;
-    });
-    if (state.active && !state.active->open)
-        state.active = state.workbooks.empty() ? nullptr : state.workbooks.back();
-}
-
-void checkUsable(const ExcelState& state, const Workbook& book) {
-    checkNotQuit(state);
-    if (!book.open)
-        throw Error(kFailure, "工作簿" + inQuotes(book.path) + "已经关闭。");
-    if (!state.session->isRunning() || book.generation != state.session->generation())
-        throw Error(server_errors::ServerUnavailable,
-                    "LibreOffice 已经退出，工作簿" + inQuotes(book.path) + "不再打开。");
-}
-
-WorkbookPtr activeWorkbook(ExcelState& state) {
-    checkNotQuit(state);
-    dropLostWorkbooks(state);
-    if (!state.active)
-        throw Error(automation::errors::ObjectNotSet, "没有打开的工作簿。");
-    return state.active;
-}
-
 WorkbookPtr openWorkbook(ExcelState& state, const std::string& path, bool readOnly) {
-    checkNotQuit(state);
-    const auto check = files::checkBeforeOpen(path, files::Format::Excel97, kFailure);
-    try {
-        state.session->ensureRunning();
-        dropLostWorkbooks(state);
-        LoadedDocument loaded = state.session->load(check, files::Format::Excel97, kFailure);
+    return asWorkbook(state.books.open(path, readOnly, [](const LoadedDocument& loaded) {
         auto book = std::make_shared<Workbook>();
-        book->path = check.path;
-        book->name = check.path.filename().string();
-        book->component = loaded.component;
         book->document = uno::must<css::sheet::XSpreadsheetDocument>(loaded.component);
-        book->readOnlyReason = loaded.readOnlyReason;
-        if (readOnly && book->readOnlyReason.empty())
-            book->readOnlyReason = "工作簿" + inQuotes(check.path) + "以只读方式打开，不能保存。";
-        book->generation = state.session->generation();
-        state.workbooks.push_back(book);
-        state.active = book;
         return book;
-    } catch (...) {
-        state.session->rethrowAsError(kFailure, path);
-    }
-}
-
-void saveWorkbook(ExcelState& state, Workbook& book) {
-    checkUsable(state, book);
-    state.session->save(book.component, book.path, files::Format::Excel97, book.readOnlyReason,
-                        kFailure);
-}
-
-void closeWorkbook(ExcelState& state, const WorkbookPtr& book, bool save) {
-    if (save)
-        saveWorkbook(state, *book);
-    if (book->open && state.session->isRunning() && book->generation == state.session->generation())
-        Session::close(book->component);
-    state.session->closed(book->path);
-    book->open = false;
-    book->component.clear();
-    book->document.clear();
-    std::erase(state.workbooks, book);
-    if (state.active == book)
-        state.active = state.workbooks.empty() ? nullptr : state.workbooks.back();
-}
-
-void quitApplication(ExcelState& state) {
-    if (state.quit)
-        return;
-    dropLostWorkbooks(state);
-    while (!state.workbooks.empty())
-        closeWorkbook(state, state.workbooks.front(), false);
-    state.session->stop();
-    state.quit = true;
+    }));
 }
 
 Reference<css::container::XIndexAccess> sheetsOf(Workbook& book) {
@@ -197,24 +113,24 @@ void applyArguments(SearchSettings& settings, const Arguments& a, bool withLookI
     if (withLookIn) {
         if (const Value* v = a.find("LookIn")) {
             const auto lookIn = v->toInteger();
-            if (lookIn != kLookInFormulas && lookIn != kLookInValues && lookIn != kLookInComments)
+            if (lookIn != excel::lookIn::Formulas && lookIn != excel::lookIn::Values && lookIn != excel::lookIn::Comments)
                 throw Error(kFailure, "LookIn 参数 " + std::to_string(lookIn) + " 无效。");
             settings.lookIn = static_cast<int>(lookIn);
         }
     }
     if (const Value* v = a.find("LookAt")) {
         const auto lookAt = v->toInteger();
-        if (lookAt != kLookAtWhole && lookAt != kLookAtPart)
+        if (lookAt != excel::lookAt::Whole && lookAt != excel::lookAt::Part)
             throw Error(kFailure,
                         "LookAt 参数 " + std::to_string(lookAt) + " 无效（应为 1 或 2）。");
-        settings.whole = lookAt == kLookAtWhole;
+        settings.whole = lookAt == excel::lookAt::Whole;
     }
     if (const Value* v = a.find("SearchOrder")) {
         const auto order = v->toInteger();
-        if (order != kByRows && order != kByColumns)
+        if (order != excel::order::ByRows && order != excel::order::ByColumns)
             throw Error(kFailure,
                         "SearchOrder 参数 " + std::to_string(order) + " 无效（应为 1 或 2）。");
-        settings.byRows = order == kByRows;
+        settings.byRows = order == excel::order::ByRows;
     }
     if (const Value* v = a.find("MatchCase"))
         settings.matchCase = v->toBool();
@@ -233,7 +149,7 @@ void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const 
     uno::setProperty(properties, "SearchWords", Any(settings.whole));
     uno::setProperty(properties, "SearchByRow", Any(settings.byRows));
     uno::setProperty(properties, "SearchBackwards", Any(backwards));
-    const sal_Int16 type = lookIn == kLookInValues ? 1 : lookIn == kLookInComments ? 2 : 0;
+    const sal_Int16 type = lookIn == excel::lookIn::Values ? 1 : lookIn == excel::lookIn::Comments ? 2 : 0;
     uno::setProperty(properties, "SearchType", Any(type));
     uno::setProperty(properties, "SearchRegularExpression", Any(false));
     uno::setProperty(properties, "SearchSimilarity", Any(false));
@@ -245,7 +161,8 @@ void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const 
 
 class ExcelObject : public ServerObject {
 public:
-    explicit ExcelObject(StatePtr state) : ServerObject(state->session), state_(std::move(state)) {}
+    explicit ExcelObject(StatePtr state)
+        : ServerObject(state->books.session()), state_(std::move(state)) {}
 
 protected:
     long failureNumber() const override { return kFailure; }
@@ -260,28 +177,10 @@ public:
 protected:
     std::string subject() const override { return book_->path.string(); }
     Workbook& usable() {
-        checkUsable(*state_, *book_);
+        state_->books.checkUsable(*book_);
         return *book_;
     }
     WorkbookPtr book_;
-};
-
-template <class T, class... A> Value make(A&&... args) {
-    return Value(Object(std::make_shared<T>(std::forward<A>(args)...)));
-}
-
-class Listing : public automation::Enumeration {
-public:
-    explicit Listing(std::vector<Value> items) : items_(std::move(items)) {}
-    std::optional<Value> next() override {
-        if (next_ >= items_.size())
-            return std::nullopt;
-        return items_[next_++];
-    }
-
-private:
-    std::vector<Value> items_;
-    std::size_t next_ = 0;
 };
 
 // A rectangle of cells of one worksheet: `Cells` (the whole sheet), a cell,
@@ -306,6 +205,7 @@ protected:
         if (sameName(member, "Value") || member.empty()) {
             if (kind == CallKind::Put) {
                 setValue(newValue(args));
+                book_->changed = true;
                 return {};
             }
             if (kind == CallKind::Get && args.positional.empty())
@@ -392,10 +292,10 @@ private:
         bool backwards = false;
         if (const Value* v = a.find("SearchDirection")) {
             const auto direction = v->toInteger();
-            if (direction != kNext && direction != kPrevious)
+            if (direction != excel::direction::Next && direction != excel::direction::Previous)
                 throw Error(kFailure,
                             "SearchDirection 参数 " + std::to_string(direction) + " 无效。");
-            backwards = direction == kPrevious;
+            backwards = direction == excel::direction::Previous;
         }
         if (what.empty())
             return Value(Object());
@@ -422,10 +322,51 @@ private:
             replaceable->createReplaceDescriptor();
         // Replacing always works on the cells' formulas and constants.
         configure(uno::must<css::util::XSearchDescriptor>(descriptor), what, state_->search,
-                  kLookInFormulas, false);
+                  excel::lookIn::Formulas, false);
         descriptor->setReplaceString(toOUString(replacement));
-        replaceable->replaceAll(uno::must<css::util::XSearchDescriptor>(descriptor));
+        refuseLockedHits(uno::must<css::util::XSearchDescriptor>(descriptor), what);
+        if (replaceable->replaceAll(uno::must<css::util::XSearchDescriptor>(descriptor)) > 0)
+            book_->changed = true;
         return Value(true);
+    }
+
+    // The office leaves locked cells of a protected sheet as they are and
+    // says nothing; Excel raises error 1004 for them. Nothing is replaced
+    // then, so the sheet is not half done.
+    void refuseLockedHits(const Reference<css::util::XSearchDescriptor>& descriptor,
+                          const std::string& what) {
+        Reference<css::sheet::XSpreadsheet> sheet =
+            uno::must<css::sheet::XSheetCellRange>(range_)->getSpreadsheet();
+        if (!uno::must<css::util::XProtectable>(sheet)->isProtected())
+            return;
+        Reference<css::container::XIndexAccess> hits =
+            uno::must<css::util::XSearchable>(range_)->findAll(descriptor);
+        const sal_Int32 count = hits.is() ? hits->getCount() : 0;
+        for (sal_Int32 i = 0; i < count; ++i) {
+            const auto address =
+                uno::must<css::sheet::XCellRangeAddressable>(
+                    Reference<css::uno::XInterface>(hits->getByIndex(i), uno::UNO_QUERY_THROW))
+                    ->getRangeAddress();
+            // A hit is a block of cells; each is asked (bounded by the sheet).
+            for (sal_Int32 row = address.StartRow; row <= address.EndRow; ++row) {
+                for (sal_Int32 column = address.StartColumn; column <= address.EndColumn;
+                     ++column) {
+                    const auto protection = uno::propertyOf<css::util::CellProtection>(
+                        uno::must<css::beans::XPropertySet>(
+                            sheet->getCellByPosition(column, row)),
+                        "CellProtection");
+                    if (!protection.IsLocked)
+                        continue;
+                    const std::string sheetName =
+                        toUtf8(uno::must<css::container::XNamed>(sheet)->getName());
+                    throw Error(kFailure,
+                                "工作表“" + sheetName + "”受保护：单元格 " + columnName(column) +
+                                    std::to_string(row + 1) + " 含有“" + what +
+                                    "”，但不能修改（工作簿" + text::quotedPath(book_->path) +
+                                    "）。请在 Excel 中撤销该工作表的保护后再试。");
+                }
+            }
+        }
     }
 
     Reference<css::table::XCellRange> range_;
@@ -444,6 +385,7 @@ protected:
             auto named = uno::must<css::container::XNamed>(sheet_);
             if (kind == CallKind::Put) {
                 named->setName(toOUString(newValue(args).toString()));
+                book_->changed = true;
                 return {};
             }
             return Value(toUtf8(named->getName()));
@@ -453,7 +395,7 @@ protected:
             // The active sheet is what `ActiveSheet` answers; a hidden
             // document keeps its own view, so nothing else changes.
             book_->activeSheet = index_;
-            state_->active = book_;
+            state_->books.activate(book_);
             return {};
         }
         if (sameName(member, "Index") && kind == CallKind::Get)
@@ -492,13 +434,13 @@ Value sheetAt(const StatePtr& state, const WorkbookPtr& book, const Value& index
             if (sameName(toUtf8(uno::must<css::container::XNamed>(sheet)->getName()), name))
                 return make<ExcelWorksheet>(state, book, sheet, static_cast<int>(i) + 1);
         }
-        throw Error(server_errors::SubscriptOutOfRange,
-                    "工作簿" + inQuotes(book->path) + "中没有名为“" + name + "”的工作表。");
+        throw Error(automation::errors::SubscriptOutOfRange,
+                    "工作簿" + text::quotedPath(book->path) + "中没有名为“" + name + "”的工作表。");
     }
     const auto i = index.toInteger();
     if (i < 1 || i > count)
-        throw Error(server_errors::SubscriptOutOfRange,
-                    "工作簿" + inQuotes(book->path) + "只有 " + std::to_string(count) +
+        throw Error(automation::errors::SubscriptOutOfRange,
+                    "工作簿" + text::quotedPath(book->path) + "只有 " + std::to_string(count) +
                         " 个工作表，没有第 " + std::to_string(i) + " 个。");
     Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(static_cast<sal_Int32>(i - 1)),
                                               uno::UNO_QUERY_THROW);
@@ -537,10 +479,6 @@ protected:
     }
 };
 
-bool saveChangesArgument(const Value* v) {
-    return v && v->toBool();
-}
-
 class ExcelWorkbook : public BookObject {
 public:
     using BookObject::BookObject;
@@ -558,36 +496,27 @@ protected:
                 usable();
                 return sheetAt(state_, book_, Value(book_->activeSheet));
             }
-            if (member.empty() || sameName(member, "Name"))
-                return Value(book_->name);
-            if (sameName(member, "FullName"))
-                return Value(book_->path.string());
-            if (sameName(member, "Path"))
-                return Value(book_->path.parent_path().string());
-            if (sameName(member, "ReadOnly"))
-                return Value(!book_->readOnlyReason.empty());
-            if (sameName(member, "Saved"))
-                return Value(!uno::must<css::util::XModifiable>(usable().component)->isModified());
+            if (auto answer = answerDocumentProperty(kind, member, state_->books, *book_))
+                return *answer;
         }
         if (kind == CallKind::Method) {
             if (sameName(member, "Activate")) {
                 usable();
-                state_->active = book_;
+                state_->books.activate(book_);
                 return {};
             }
             if (sameName(member, "Save")) {
-                saveWorkbook(*state_, *book_);
+                state_->books.save(*book_);
                 return {};
             }
             if (sameName(member, "Close")) {
                 const Arguments a(args, {"SaveChanges", "Filename", "RouteWorkbook"});
                 if (a.has("Filename"))
                     throw Error(kFailure, "不支持在关闭时另存为其他文件。");
-                checkNotQuit(*state_);
-                if (!book_->open)
-                    throw Error(kFailure, "工作簿" + inQuotes(book_->path) + "已经关闭。");
-                // Saved whenever asked, whether or not anything changed.
-                closeWorkbook(*state_, book_, saveChangesArgument(a.find("SaveChanges")));
+                state_->books.checkOpen(*book_);
+                // Stored when asked and something changed.
+                const Value* save = a.find("SaveChanges");
+                state_->books.close(book_, save && save->toBool());
                 return {};
             }
         }
@@ -600,17 +529,15 @@ public:
     using ExcelObject::ExcelObject;
 
     std::unique_ptr<automation::Enumeration> enumerate() override {
-        checkNotQuit(*state_);
-        dropLostWorkbooks(*state_);
         std::vector<Value> items;
-        for (const auto& w : state_->workbooks)
-            items.push_back(make<ExcelWorkbook>(state_, w));
+        for (const auto& w : state_->books.list())
+            items.push_back(make<ExcelWorkbook>(state_, asWorkbook(w)));
         return std::make_unique<Listing>(std::move(items));
     }
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
-        checkNotQuit(*state_);
+        state_->books.checkNotQuit();
         if (sameName(member, "Open") && kind == CallKind::Method) {
             const Arguments a(args, {"Filename", "UpdateLinks", "ReadOnly", "Format", "Password",
                                      "WriteResPassword", "IgnoreReadOnlyRecommended", "Origin",
@@ -621,31 +548,14 @@ protected:
                 state_, openWorkbook(*state_, a.required("Filename").toString(), readOnly));
         }
         if (sameName(member, "Close") && kind == CallKind::Method) {
-            dropLostWorkbooks(*state_);
-            while (!state_->workbooks.empty())
-                closeWorkbook(*state_, state_->workbooks.front(), false);
+            state_->books.closeAll(false);
             return {};
         }
-        if (sameName(member, "Count") && kind == CallKind::Get) {
-            dropLostWorkbooks(*state_);
-            return Value(static_cast<int>(state_->workbooks.size()));
-        }
+        if (sameName(member, "Count") && kind == CallKind::Get)
+            return Value(static_cast<int>(state_->books.list().size()));
         if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
-            args.positional.size() == 1) {
-            dropLostWorkbooks(*state_);
-            const Value& index = args.positional[0];
-            if (index.type() == Value::Type::String) {
-                for (const auto& w : state_->workbooks)
-                    if (sameName(w->name, index.toString()))
-                        return make<ExcelWorkbook>(state_, w);
-            } else {
-                const auto i = index.toInteger();
-                if (i >= 1 && i <= static_cast<std::int64_t>(state_->workbooks.size()))
-                    return make<ExcelWorkbook>(state_, state_->workbooks[i - 1]);
-            }
-            throw Error(server_errors::SubscriptOutOfRange,
-                        "没有工作簿 " + index.toString() + "。");
-        }
+            args.positional.size() == 1)
+            return make<ExcelWorkbook>(state_, asWorkbook(state_->books.item(args.positional[0])));
         unknownMember(member);
     }
 };
@@ -653,44 +563,31 @@ protected:
 class ExcelApplication : public ExcelObject, public ApplicationObject {
 public:
     using ExcelObject::ExcelObject;
-    ~ExcelApplication() override {
-        try {
-            // Under the watchdog: a hung office is ended, not waited for.
-            Session::Call call(*state_->session);
-            quitApplication(*state_);
-        } catch (...) {
-            state_->session->stop();
-        }
-    }
-    int processGroup() const override { return state_->session->processGroup(); }
+    ~ExcelApplication() override { state_->books.release(); }
+    int processGroup() const override { return session_->processGroup(); }
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
         // Answered without the office, and after Quit as well.
-        if (kind == CallKind::Get && (member.empty() || sameName(member, "Name")))
-            return Value(session_->installation().productName + " Calc");
-        if (kind == CallKind::Get && sameName(member, "Version"))
-            return Value(session_->installation().version);
-        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings))
+        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings,
+                                                   session_->installation(), "Calc"))
             return *answer;
         if (sameName(member, "Quit") && kind == CallKind::Method) {
-            quitApplication(*state_);
+            state_->books.quit(false);
             return {};
         }
-        checkNotQuit(*state_);
+        state_->books.checkNotQuit();
         if (kind == CallKind::Get) {
             if (sameName(member, "Workbooks"))
                 return make<ExcelWorkbooks>(state_);
             if (sameName(member, "ActiveWorkbook"))
-                return make<ExcelWorkbook>(state_, activeWorkbook(*state_));
-            if (sameName(member, "ActiveSheet")) {
-                auto book = activeWorkbook(*state_);
-                checkUsable(*state_, *book);
-                return sheetAt(state_, book, Value(book->activeSheet));
-            }
-            if (sameName(member, "Worksheets") || sameName(member, "Sheets")) {
-                auto book = activeWorkbook(*state_);
-                checkUsable(*state_, *book);
+                return make<ExcelWorkbook>(state_, asWorkbook(state_->books.active()));
+            if (sameName(member, "ActiveSheet") || sameName(member, "Worksheets") ||
+                sameName(member, "Sheets")) {
+                const WorkbookPtr book = asWorkbook(state_->books.active());
+                state_->books.checkUsable(*book);
+                if (sameName(member, "ActiveSheet"))
+                    return sheetAt(state_, book, Value(book->activeSheet));
                 if (args.positional.size() == 1)
                     return sheetAt(state_, book, args.positional[0]);
                 return make<ExcelSheets>(state_, book);
@@ -703,9 +600,7 @@ protected:
 } // namespace
 
 Object newExcelApplication(std::shared_ptr<Session> session) {
-    auto state = std::make_shared<ExcelState>();
-    state->session = std::move(session);
-    return Object(std::make_shared<ExcelApplication>(state));
+    return Object(std::make_shared<ExcelApplication>(std::make_shared<ExcelState>(std::move(session))));
 }
 
 } // namespace libreoffice

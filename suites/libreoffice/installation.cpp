@@ -3,6 +3,8 @@
 
 #include "suites/libreoffice/libreoffice_server.h"
 
+#include "core/text/paths.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -147,6 +149,23 @@ std::optional<Installation> findInstallation(const ServerOptions& options) {
     if (!found.writer && !found.calc)
         return std::nullopt;
     return found;
+}
+
+std::string missingUserInterface(const fs::path& programFolder, bool writer) {
+    const fs::path folder = programFolder.parent_path() / "share" / "config" / "soffice.cfg" /
+                            "modules" / (writer ? "swriter" : "scalc") / "ui";
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        if (it->path().extension() == ".ui")
+            return {};
+    }
+    const std::string package = writer ? "libreoffice-writer" : "libreoffice-calc";
+    return std::string("LibreOffice 安装不完整：缺少") + (writer ? "文字处理" : "电子表格") +
+           "的界面描述文件（" + text::pathToUtf8(folder) +
+           "），打开含批注等内容的文档时 LibreOffice 会意外退出。请安装完整的 " + package +
+           " 软件包（而不是 " + package + "-nogui），例如：apt-get install --no-install-recommends " +
+           package + "。";
 }
 
 void prepareProfile(const fs::path& folder, const std::string& productVersion) {

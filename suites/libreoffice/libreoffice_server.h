@@ -45,6 +45,14 @@ struct Installation {
 // usable office there.
 std::optional<Installation> findInstallation(const ServerOptions& options = {});
 
+// Why the office in `programFolder` cannot serve documents of the word
+// processor (`writer`) or the spreadsheet: its user interface description
+// files (share/config/soffice.cfg/modules/swriter/ui or scalc/ui beside the
+// program folder) are missing, as in the "-nogui" packages, and the office
+// ends on the first document with a comment. A Chinese sentence that names
+// the package to install; empty when the files are there.
+std::string missingUserInterface(const std::filesystem::path& programFolder, bool writer);
+
 // Registers "word.Application" (and its other spellings) when Writer is
 // installed and "excel.application" when Calc is. Classes of a missing
 // program stay unregistered, so creating them fails with error 429. Returns

@@ -21,6 +21,12 @@ Object create(const ServerOptions& options, bool word) {
     const auto installation = findInstallation(options);
     if (!installation || !(word ? installation->writer : installation->calc))
         throw automation::makeError(automation::errors::CannotCreateObject);
+    // Said once, when the application object is made, rather than by an
+    // office that ends on every document with a comment.
+    const std::string missing = missingUserInterface(
+        options.programFolder.empty() ? defaultProgramFolder() : options.programFolder, word);
+    if (!missing.empty())
+        throw automation::Error(automation::errors::CannotCreateObject, missing);
     auto session = std::make_shared<Session>(options, *installation);
     return word ? newWordApplication(std::move(session)) : newExcelApplication(std::move(session));
 }

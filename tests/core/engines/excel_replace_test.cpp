@@ -1,3 +1,4 @@
+#include "core/automation/excel_constants.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/suite.h"
 #include "support/fake_window.h"
@@ -52,7 +53,7 @@ public:
                        const std::string path = c.positional.at(0).toString();
                        auto it = disk.find(path);
                        if (it == disk.end())
-                           return Error(1004, "找不到 " + path);
+                           return Error(automation::errors::ExcelFailure, "找不到 " + path);
                        openPath = path;
                        book = it->second.sheets;
                        return wb;
@@ -101,7 +102,7 @@ public:
     static void replaceCells(Sheet& sheet, const Call& c) {
         const std::string what = c.namedArgument("What")->toString();
         const std::string with = c.namedArgument("Replacement")->toString();
-        const bool whole = c.namedArgument("LookAt")->toInteger() == 1;
+        const bool whole = c.namedArgument("LookAt")->toInteger() == excel::lookAt::Whole;
         const bool matchCase = c.namedArgument("MatchCase")->toBool();
         const auto fold = [&](const std::string& s) { return matchCase ? s : lowerAscii(s); };
         for (auto& cell : sheet.cells) {
@@ -265,7 +266,7 @@ TEST_F(ExcelReplace, WorkbookThatCannotBeOpenedIsReportedAndTheRunGoesOn) {
                       openCalls("b.xls"),
                       sheetCalls(1, "旧", true),
                       {"call wb.Close(True)", "call excel.Quit()"}}));
-    const Lines lines = {"a.xls 处理失败：找不到 " + pathOf("a.xls"), "b.xls-S已替换内容"};
+    const Lines lines = {"a.xls 处理失败（文件未改动）：找不到 " + pathOf("a.xls"), "b.xls-S已替换内容"};
     EXPECT_EQ(window.text3, logOf(lines));
     EXPECT_EQ(window.journal, lines);
 }
@@ -274,7 +275,7 @@ TEST_F(ExcelReplace, SheetThatCannotBeActivatedClosesTheWorkbookUnsaved) {
     fake.disk[pathOf("a.xls")] = {{{"S1", {"旧"}}, {"S2", {"旧"}}, {"S3", {"旧"}}}, 0};
     fake.disk[pathOf("b.xls")] = {{{"T", {"旧"}}}, 0};
     window.files = {"a.xls", "b.xls"};
-    fake.sheet[1]->onCall("Activate", Error(1004, "无法激活工作表"));
+    fake.sheet[1]->onCall("Activate", Error(automation::errors::ExcelFailure, "无法激活工作表"));
     run();
     EXPECT_EQ(server.transcript(),
               concat({{"create excel.application"},
@@ -286,7 +287,7 @@ TEST_F(ExcelReplace, SheetThatCannotBeActivatedClosesTheWorkbookUnsaved) {
                       sheetCalls(1, "旧", true),
                       {"call wb.Close(True)", "call excel.Quit()"}}));
     EXPECT_EQ(window.journal,
-              Lines({"a.xls-S1已替换内容", "a.xls 处理失败：无法激活工作表", "b.xls-T已替换内容"}));
+              Lines({"a.xls-S1已替换内容", "a.xls 处理失败（文件未改动）：无法激活工作表", "b.xls-T已替换内容"}));
     EXPECT_EQ(fake.disk[pathOf("a.xls")].saves, 0);
     EXPECT_EQ(fake.disk[pathOf("a.xls")].sheets[0].cells[0], "旧");
     EXPECT_EQ(fake.disk[pathOf("b.xls")].saves, 1);
@@ -298,7 +299,7 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
 
     fake.wb.onCall("Close", scripted::computed([](const Call& c, int) -> Reply {
                        if (c.positional.at(0).toBool())
-                           return Error(1004, "无法保存 a.xls");
+                           return Error(automation::errors::ExcelFailure, "无法保存 a.xls");
                        return Value();
                    }));
     run();
@@ -306,7 +307,7 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
     EXPECT_EQ(
         Lines(calls.end() - 3, calls.end()),
         Lines({"call wb.Close(True) -> error 1004", "call wb.Close(False)", "call excel.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.xls-S已替换内容", "a.xls 处理失败：无法保存 a.xls"}));
+    EXPECT_EQ(window.journal, Lines({"a.xls-S已替换内容", "a.xls 处理失败（文件未改动）：无法保存 a.xls"}));
 
     server.clearLog();
     window.journal.clear();
@@ -317,7 +318,7 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
     EXPECT_EQ(Lines(calls.end() - 4, calls.end()),
               Lines({"call cells1.Find(\"旧\")", "get sheet1.Cells -> error -2147417848",
                      "call wb.Close(False)", "call excel.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.xls 处理失败：自动化错误"}));
+    EXPECT_EQ(window.journal, Lines({"a.xls 处理失败（文件未改动）：自动化错误"}));
 }
 
 TEST_F(ExcelReplace, DryRunFindsOnlyAndClosesWithoutSaving) {

@@ -1,3 +1,4 @@
+#include "core/automation/word_constants.h"
 #include "core/engines/header_footer.h"
 #include "core/engines/suite.h"
 #include "support/fake_window.h"
@@ -56,7 +57,7 @@ public:
                         const std::string path = c.positional.at(0).toString();
                         auto it = disk.find(path);
                         if (it == disk.end())
-                            return Error(5174, "找不到文件 " + path);
+                            return Error(automation::errors::WordFile, "找不到文件 " + path);
                         openPath = path;
                         current = it->second;
                         viewShown = 0;
@@ -86,8 +87,8 @@ public:
                        return Value();
                    }));
         fields.onCall("Add", scripted::computed([this](const Call& c, int) -> Reply {
-                          if (c.positional.size() != 2 || c.positional[1].toInteger() != 33)
-                              return Error(5, "无效的过程调用或参数");
+                          if (c.positional.size() != 2 || c.positional[1].toInteger() != word::field::Page)
+                              return Error(automation::errors::InvalidArgument, "无效的过程调用或参数");
                           shownPart().text += "{PAGE}";
                           return Value();
                       }));
@@ -386,7 +387,7 @@ TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {
                      "call docs.Open(" + quoted(pathOf("missing.doc")) + ") -> error 5174",
                      "call word.Quit()"}));
     EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容",
-                                     "missing.doc 处理失败：找不到文件 " + pathOf("missing.doc")}));
+                                     "missing.doc 处理失败（文件未改动）：找不到文件 " + pathOf("missing.doc")}));
     EXPECT_EQ(saved("a.doc").saves, 1);
     EXPECT_EQ(saved("c.doc").saves, 0);
 }
@@ -394,13 +395,13 @@ TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {
 TEST_F(HeaderFooter, RefusedFontSizeStopsTheRunAndClosesUnsaved) {
     addDocuments({"a.doc", "b.doc", "c.doc"});
     window.option6 = true;
-    fake.font.onPut("Size", scripted::failingOnCall(2, Error(4608, "数值超出范围")));
+    fake.font.onPut("Size", scripted::failingOnCall(2, Error(automation::errors::WordValueOutOfRange, "数值超出范围")));
     run();
     const Lines calls = server.transcript();
     EXPECT_EQ(Lines(calls.end() - 3, calls.end()),
               Lines({"put font.Size = \"10\" -> error 4608", "call doc.Close(False)",
                      "call word.Quit()"}));
-    const Lines lines = {"a.doc 页脚已写入内容", "b.doc 处理失败：数值超出范围"};
+    const Lines lines = {"a.doc 页脚已写入内容", "b.doc 处理失败（文件未改动）：数值超出范围"};
     EXPECT_EQ(window.text3, logOf(lines));
     EXPECT_EQ(window.journal, Lines({"a.doc 页脚已写入内容页脚" + spaces(26) + "\r", lines[1]}));
     EXPECT_EQ(saved("a.doc").saves, 1);
@@ -417,7 +418,7 @@ TEST_F(HeaderFooter, FailedSaveAfterTheReadBackGivesBothLines) {
     EXPECT_EQ(
         Lines(calls.end() - 3, calls.end()),
         Lines({"call doc.Save() -> error 5153", "call doc.Close(False)", "call word.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容", "a.doc 处理失败：磁盘已满"}));
+    EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容", "a.doc 处理失败（文件未改动）：磁盘已满"}));
     EXPECT_EQ(saved("a.doc").saves, 0);
     EXPECT_EQ(saved("a.doc").header.text, "");
 }

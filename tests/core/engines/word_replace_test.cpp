@@ -41,7 +41,7 @@ public:
                         const std::string path = c.positional.at(0).toString();
                         auto it = disk.find(path);
                         if (it == disk.end())
-                            return Error(5174, "找不到文件 " + path);
+                            return Error(automation::errors::WordFile, "找不到文件 " + path);
                         openPath = path;
                         body = it->second.body;
                         return doc;
@@ -351,7 +351,7 @@ TEST_F(WordReplace, FailedReplaceOrSaveClosesWithoutSaving) {
 TEST_F(WordReplace, FailedCloseOfAnUnchangedDocumentIsNotRetried) {
     fake.disk[pathOf("a.doc")] = {"无", "", 0};
     window.files = {"a.doc"};
-    fake.docs.onCall("Close", Error(4198, "命令失败"));
+    fake.docs.onCall("Close", Error(automation::errors::WordCommandFailed, "命令失败"));
     run();
     const Lines calls = server.transcript();
     EXPECT_EQ(
@@ -361,7 +361,7 @@ TEST_F(WordReplace, FailedCloseOfAnUnchangedDocumentIsNotRetried) {
 }
 
 TEST_F(WordReplace, QuitFailureIsReported) {
-    fake.word.onCall("Quit", Error(462, "远程服务器不存在或不可用"));
+    fake.word.onCall("Quit", Error(automation::errors::ServerUnavailable, "远程服务器不存在或不可用"));
     run();
     EXPECT_EQ(window.journal, Lines({"Microsoft Word 未能退出：远程服务器不存在或不可用"}));
 }
