@@ -112,8 +112,8 @@ void runProbe(const Probe& probe, const automation::Registry& registry, Detectio
         std::string line;
         if (probe.replacesCaption && isLibreOffice(name)) {
             // No Office version is claimed for an office that is not Office.
-            line = std::string(probe.versionPrefix) + "已安装LibreOffice（代替Microsoft Office） " +
-                   "版本号：" + reported.toString();
+            line = std::string(probe.versionPrefix) + "已安装LibreOffice " + "版本号：" +
+                   reported.toString();
         } else {
             line = std::string(probe.versionPrefix) + probe.versionText(version) + " 版本号：" +
                    automation::Value(version).toString() + ".0";

@@ -174,10 +174,15 @@ TEST_F(GuardTest, WordGuardDoesNotLookAtExcel) {
 // A prompt closed with Esc or its close button chose nothing: it is asked
 // again until Yes or No.
 struct PromptCase {
+    const char* name;
     std::vector<int> answers;
     std::size_t prompts;
     bool ended; // the program ends (No)
 };
+
+void PrintTo(const PromptCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class GuardPromptTest : public GuardTest, public ::testing::WithParamInterface<PromptCase> {};
 
@@ -195,10 +200,13 @@ TEST_P(GuardPromptTest, PromptClosedWithoutAChoiceIsAskedAgain) {
     EXPECT_EQ(processes.terminateCalls.empty(), c.ended);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, GuardPromptTest,
-                         ::testing::Values(PromptCase{{answer::Dismissed, answer::Yes}, 2, false},
-                                           PromptCase{{answer::Dismissed, answer::Dismissed,
-                                                       answer::Dismissed, answer::No},
-                                                      4,
-                                                      true},
-                                           PromptCase{{answer::Dismissed, answer::No}, 2, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Answers, GuardPromptTest,
+    ::testing::Values(PromptCase{"YesAfterOneClose", {answer::Dismissed, answer::Yes}, 2, false},
+                      PromptCase{
+                          "NoAfterThreeCloses",
+                          {answer::Dismissed, answer::Dismissed, answer::Dismissed, answer::No},
+                          4,
+                          true},
+                      PromptCase{"NoAfterOneClose", {answer::Dismissed, answer::No}, 2, true}),
+    [](const ::testing::TestParamInfo<PromptCase>& info) { return std::string(info.param.name); });

@@ -128,10 +128,8 @@ TEST_F(DetectionTest, LibreOfficeServingExcelIsNamedWithItsOwnVersion) {
         const char* line;
     };
     const Case cases[] = {
-        {"LibreOffice Calc", Value("7.4"),
-         "1、本机系统提示: 已安装LibreOffice（代替Microsoft Office） 版本号：7.4"},
-        {"libreoffice", Value("24.2"),
-         "1、本机系统提示: 已安装LibreOffice（代替Microsoft Office） 版本号：24.2"},
+        {"LibreOffice Calc", Value("7.4"), "1、本机系统提示: 已安装LibreOffice 版本号：7.4"},
+        {"libreoffice", Value("24.2"), "1、本机系统提示: 已安装LibreOffice 版本号：24.2"},
         // Only a name that begins with it counts.
         {"Microsoft Excel (LibreOffice)", Value("7.4"),
          "1、本机系统提示: 已安装offcce 2003或以下版本 版本号：7.4.0"},

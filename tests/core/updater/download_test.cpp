@@ -1,7 +1,6 @@
 // What the update window does around the download: size readings, progress
 // texts, file names from the network, and files replaced only when whole.
 
-#include "core/config/version_files.h"
 #include "core/text/encoding.h"
 #include "core/updater/download.h"
 #include "support/temp_folder.h"
@@ -101,20 +100,6 @@ TEST(ZeroVersion, NumbersThatAreZero) {
         EXPECT_TRUE(isZeroVersion(zero)) << zero;
     for (const char* other : {"1.5.9", "0.0.1", "", "abc", "2.0地 "})
         EXPECT_FALSE(isZeroVersion(other)) << other;
-}
-
-TEST(TextLine, WrittenInTheAnsiCodePageWithCrLf) {
-    TempFolder app;
-    std::string error;
-    text::setAnsiCodeSet("CP936");
-    EXPECT_TRUE(config::WriteLine(app / "toconfigure" / "updata.ini", "版 1.5.9", error));
-    text::setAnsiCodeSet("");
-    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\xB0\xE6 1.5.9\r\n");
-    EXPECT_TRUE(config::WriteLine(app / "toconfigure" / "updata.ini", "", error));
-    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\r\n");
-    writeFile(app / "file", "x");
-    EXPECT_FALSE(config::WriteLine(app / "file" / "updata.ini", "x", error));
-    EXPECT_NE(error.find("updata.ini"), std::string::npos);
 }
 
 TEST(WholeFiles, TheTargetIsReplacedOnlyByAWholeFile) {

@@ -1,11 +1,13 @@
 // The three batch operations run through the LibreOffice server on real
 // .doc and .xls files, as the window's word.doc and excel.xls modes run them.
 
+#include "core/detection/suite_detection.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
 #include "core/engines/word_replace.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/fake_suites.h"
 #include "support/fake_window.h"
 #include "support/temp_folder.h"
 
@@ -240,3 +242,20 @@ TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
 }
 
 } // namespace
+
+// With LibreOffice serving the Excel class, status line 1 names LibreOffice
+// and the version it reports, never an Office version; lines 2 and 3 keep
+// their numbers and texts, and the Microsoft modes are enabled.
+TEST_F(Operations, DetectionNamesLibreOfficeInTheFirstStatusLine) {
+    const auto installation = libreoffice::findInstallation();
+    ASSERT_TRUE(installation);
+    detection_fakes::FakeDetectionView view(folder_.path());
+    const detection::StatusLines lines = detection::detectSuites(registry_, view);
+    EXPECT_EQ(lines, (detection::StatusLines{
+                         "1、本机系统提示: 已安装LibreOffice 版本号：" + installation->version,
+                         "2、未安装WPS-V8或以下版本", "3、未安装WPS-V9或以上版本"}));
+    EXPECT_TRUE(view.enabled[1] && view.enabled[2]);
+    EXPECT_FALSE(view.enabled[3] || view.enabled[4]);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("offcce"), std::string::npos) << line;
+}
