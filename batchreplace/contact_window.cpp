@@ -2,10 +2,12 @@
 
 #include "desktop/twips.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QScreen>
 
 namespace {
 
@@ -41,7 +43,7 @@ QPixmap contactPicture(QSize size) {
 
 } // namespace
 
-ContactWindow::ContactWindow(QWidget* parent) : QDialog(parent) {
+Form3::Form3(QWidget* parent) : QDialog(parent) {
     setWindowTitle("联系程序员");
     setFixedSize(desktop::twips(3150), desktop::twips(3495));
     Label1 = new QLabel("添加微信好友（备注：软件咨询）", this);
@@ -49,4 +51,11 @@ ContactWindow::ContactWindow(QWidget* parent) : QDialog(parent) {
     Image1 = new QLabel(this);
     Image1->setGeometry(desktop::twipsRect(0, 600, 3135, 2895));
     Image1->setPixmap(contactPicture(Image1->size()));
+}
+
+void Form3::showEvent(QShowEvent* event) {
+    // On the screen's centre, not the main window's (a dialog's default).
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
 }

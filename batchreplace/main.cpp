@@ -1,4 +1,4 @@
-#include "batchreplace/form1.h"
+#include "batchreplace/main_window.h"
 #include "core/platform/app_folder.h"
 #include "desktop/qt_desktop_services.h"
 #include "payloads/payloads.h"

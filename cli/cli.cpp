@@ -4,8 +4,8 @@
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
 #include "core/engines/excel_replace.h"
+#include "core/engines/fixed_inputs.h"
 #include "core/engines/header_footer.h"
-#include "core/engines/run_inputs.h"
 #include "core/engines/word_replace.h"
 #include "core/journal.h"
 
@@ -77,31 +77,15 @@ std::string oneOf(const Options& o, const std::string& name, const std::string& 
 
 // The command-line counterpart of the window: fixed inputs, log lines to
 // standard output, entries to the journal, failures counted.
-class Console : public engines::RunInputs,
-                public engines::HeaderFooterInputs,
-                public engines::Reporter {
+class Console : public engines::FixedInputs, public engines::Reporter {
 public:
     Console(std::ostream& out, std::ostream& err, bool progress, journal::Journal journal)
         : out_(out), err_(err), progress_(progress), journal_(std::move(journal)) {}
 
-    engines::Mode modeValue = engines::Mode::None;
-    std::string folder;
-    std::vector<std::string> files;
-    std::string find, replacement;
-    bool dry = false;
-    bool header = false, footer = false;
-    std::string headerTextValue, footerTextValue;
-    std::string headerAlign = "居中", footerAlign = "居左", pageNumber = "居中1";
-    bool pageNumberOn = false;
-    std::string font = "宋体", size = "10";
-    bool bold = false;
     int failures = 0;
 
-    engines::Mode mode() const override { return modeValue; }
-    std::string folderPath() const override { return folder; }
-    int fileCount() const override { return static_cast<int>(files.size()); }
     std::string fileName(int index) const override {
-        const std::string& name = files.at(static_cast<size_t>(index));
+        const std::string name = FixedInputs::fileName(index);
         // Each document's turn starts by reading its name.
         if (progress_ && index != lastProgress_) {
             lastProgress_ = index;
@@ -109,25 +93,10 @@ public:
         }
         return name;
     }
-    std::string findText() const override { return find; }
-    std::string replacementText() const override { return replacement; }
-    bool dryRun() const override { return dry; }
-
-    bool headerSelected() const override { return header; }
-    bool footerSelected() const override { return footer; }
-    std::string headerText() const override { return headerTextValue; }
-    std::string footerText() const override { return footerTextValue; }
-    std::string headerPlacement() const override { return headerAlign; }
-    std::string footerPlacement() const override { return footerAlign; }
-    bool pageNumberTicked() const override { return pageNumberOn; }
-    std::string pageNumberPlacement() const override { return pageNumber; }
-    std::string fontName() const override { return font; }
-    std::string fontSize() const override { return size; }
-    bool boldTicked() const override { return bold; }
 
     void appendLogLine(const std::string& line) override { out_ << line << "\n" << std::flush; }
-    void setJournalLine(const std::string& line) override { journalLine_ = line; }
-    void rz() override { journal_.rz(journalLine_); }
+    // A journal entry that cannot be written is skipped, as in the window.
+    void rz(const std::string& journalLine) override { (void)journal_.rz(journalLine); }
 
 protected:
     void failureNoted() override { ++failures; }
@@ -138,23 +107,17 @@ private:
     bool progress_;
     mutable int lastProgress_ = -1;
     journal::Journal journal_;
-    std::string journalLine_;
 };
 
-// The status label as the detection leaves it, and the journal.
-class StatusLabel : public detection::DetectionView {
+// The detection's journal; the mode options do not exist here.
+class DetectionJournal : public detection::DetectionView {
 public:
-    explicit StatusLabel(journal::Journal journal) : journal_(std::move(journal)) {}
-    std::string caption;
-    std::string statusCaption() const override { return caption; }
-    void setStatusCaption(const std::string& c) override { caption = c; }
+    explicit DetectionJournal(journal::Journal journal) : journal_(std::move(journal)) {}
     void setModeOptionEnabled(detection::ModeOption, bool) override {}
-    void setJournalLine(const std::string& line) override { line_ = line; }
-    void rz() override { journal_.rz(line_); }
+    void rz(const std::string& journalLine) override { (void)journal_.rz(journalLine); }
 
 private:
     journal::Journal journal_;
-    std::string line_;
 };
 
 std::filesystem::path appFolderOf(const Options& o, const Environment& env) {
@@ -183,21 +146,12 @@ std::vector<std::string> listedFiles(const std::string& folder, const char* patt
 }
 
 int detect(const Options& o, std::ostream& out, const Environment& env) {
-    StatusLabel label{journal::Journal(appFolderOf(o, env))};
-    detection::detectSuites(env.registry, label);
+    DetectionJournal journal{journal::Journal(appFolderOf(o, env))};
     // The label's lines; an empty first line (the caption began with a line
     // break) shows nothing.
-    std::string text = label.caption;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(start, end - start);
+    for (const std::string& line : detection::detectSuites(env.registry, journal))
         if (!line.empty())
             out << line << "\n";
-        start = end + 2;
-    }
     return kAllProcessed;
 }
 
@@ -212,7 +166,7 @@ int replace(const std::string& command, const Options& o, std::ostream& out, std
         console.modeValue = suite == "office" ? engines::Mode::ExcelXls : engines::Mode::WpsXls;
     console.find = o.required("--find");
     console.replacement = o.required("--replace");
-    console.dry = o.flag("--dry-run");
+    console.searchOnly = o.flag("--dry-run");
     console.folder = o.required("--folder");
     console.files = listedFiles(console.folder, word ? "*.doc" : "*.xls");
 
@@ -233,17 +187,17 @@ int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const E
     const std::vector<std::string> placements{"居中", "居左", "居右"};
     if (header) {
         console.header = true;
-        console.headerTextValue = *header;
+        console.headerContent = *header;
         console.headerAlign = oneOf(o, "--align", "居中", placements);
         if (o.value("--page-number"))
             throw UsageError{"页码只能加在页脚里：--page-number 要和 --footer 一起用。"};
     } else {
         console.footer = true;
-        console.footerTextValue = *footer;
+        console.footerContent = *footer;
         console.footerAlign = oneOf(o, "--align", "居左", placements);
         if (o.value("--page-number")) {
-            console.pageNumberOn = true;
-            console.pageNumber =
+            console.pageNumber = true;
+            console.pageNumberAlign =
                 oneOf(o, "--page-number", "居中1", {"居中1", "居中2", "居左", "居右"});
         }
     }

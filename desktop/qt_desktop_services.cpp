@@ -47,9 +47,17 @@ int QtDesktopServices::messageBox(const std::string& text, const std::string& ti
         QPushButton* yes = box.addButton("是(&Y)", QMessageBox::YesRole);
         QPushButton* no = box.addButton("否(&N)", QMessageBox::NoRole);
         box.setDefaultButton((flags & platform::mb::DefaultButton2) ? no : yes);
-        box.setEscapeButton(no);
+        // Esc and the close button choose neither: they press a button that
+        // is never shown, and the caller learns that nothing was chosen.
+        QPushButton* neither = box.addButton(QString(), QMessageBox::RejectRole);
+        neither->hide();
+        box.setEscapeButton(neither);
         box.exec();
-        return box.clickedButton() == yes ? platform::answer::Yes : platform::answer::No;
+        if (box.clickedButton() == yes)
+            return platform::answer::Yes;
+        if (box.clickedButton() == no)
+            return platform::answer::No;
+        return platform::answer::Dismissed;
     }
     QPushButton* ok = box.addButton("确定", QMessageBox::AcceptRole);
     box.setDefaultButton(ok);

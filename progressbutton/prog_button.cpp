@@ -56,6 +56,9 @@ ProgButton::ProgButton(QWidget* parent) : QWidget(parent) {
     // Painting shows the off-screen image whole; nothing underneath needs
     // drawing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // MouseMove is raised on every move over the control, with or without
+    // a button held.
+    setMouseTracking(true);
     updateFocusPolicy();
     redraw();
 }

@@ -3,6 +3,7 @@
 #include "core/text/encoding.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTemporaryFile>
@@ -39,7 +40,10 @@ bool equalsIgnoringCase(const std::string& a, const QByteArray& b) {
 } // namespace
 
 InetTransfer::InetTransfer(QObject* parent)
-    : QObject(parent), manager_(new QNetworkAccessManager(this)) {}
+    : QObject(parent), manager_(new QNetworkAccessManager(this)) {
+    // The system's proxy, as the project's HTTP client uses it.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+}
 
 InetTransfer::~InetTransfer() {
     abandon();

@@ -1,6 +1,17 @@
 #pragma once
 
 // `Inet1`'s stand-in: the Internet Transfer control's asynchronous download.
+//
+// Why QtNetwork and not the project's HTTP client (core/net): the download
+// runs while the window keeps working. Its states arrive as events on the
+// window's thread, the body is spooled as it comes so that files larger
+// than any in-memory answer can be fetched, and the window takes it chunk by
+// chunk with its progress. core/net is a synchronous client that returns a
+// whole, bounded answer. The rules are kept the same as core/net's: TLS
+// certificates and host names are verified (Qt's default, never turned
+// off), a redirect from https to http is refused (NoLessSafeRedirectPolicy),
+// at most 10 redirects, and the proxy is the system's (the http_proxy,
+// https_proxy and no_proxy variables on Linux, as libcurl reads them).
 // `Execute` returns at once; the transfer reports its progress through
 // `StateChanged` on the thread that owns the object (the window's), with the
 // control's state numbers and in their order. The body is spooled to a
@@ -71,6 +82,9 @@ public:
     // otherwise.
     long ResponseCode() const { return responseCode_; }
     std::string ResponseInfo() const { return responseInfo_; }
+
+    // The address of the transfer last started.
+    const std::string& url() const { return url_; }
 
     // True from `Execute` until the transfer has completed, failed or been
     // cancelled.

@@ -23,7 +23,8 @@ int main(int argc, char* argv[]) {
     // (fetch, link resolution, start of the download) has returned.
     std::unique_ptr<updater::Form2> form2;
     form1.setHandOver([&] {
-        form2 = std::make_unique<updater::Form2>(platform::executableFolder(), desktopServices);
+        form2 = std::make_unique<updater::Form2>(platform::executableFolder(), desktopServices,
+                                                 form1.versionInformation());
         desktopServices.setParent(form2.get());
         form2->Form_Load();
         form2->show();

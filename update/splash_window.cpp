@@ -1,16 +1,14 @@
 #include "update/splash_window.h"
 
 #include "core/config/version_files.h"
-#include "core/net/geturl.h"
 #include "progressbutton/prog_button.h"
-#include "update/program_values.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
-#include <exception>
+#include <limits>
 
 namespace updater {
 
@@ -22,10 +20,6 @@ const char* const kCheckingVersion = "检测版本信息...";
 const char* const kLoaded = "  载入成功！";
 
 } // namespace
-
-std::optional<std::string> fetchVersionPage(const std::string& url) {
-    return net::textOf(net::Geturl(url, "GET", 0, 1000));
-}
 
 Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
              PageFetcher fetchPage, QWidget* parent)
@@ -55,29 +49,13 @@ Form1::Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop
 }
 
 void Form1::Form_Load() {
-    // 1. The installed version: the last line of dqbb.ini.
-    const auto current = config::ReadLastLine(config::currentVersionFile(appFolder_));
-    CurrentVersion = current.value_or(std::string());
-    Text1->setText(QString::fromStdString(CurrentVersion));
-
-    // 2. The version page's address: the last line of 配置.ini, up to its
-    //    first zero character.
-    const auto address = config::ReadLastLine(config::configurationFile(appFolder_));
-    VersionPageUrl = address ? config::textBeforeNul(*address) : std::string();
-
-    // 3. The offered version. A page that cannot be fetched, or that carries
-    //    no version, offers nothing.
-    std::optional<std::string> offered;
-    if (!VersionPageUrl.empty() && fetchPage_) {
-        try {
-            if (const auto page = fetchPage_(VersionPageUrl))
-                offered = config::CutVersion(*page);
-        } catch (const std::exception&) {
-            offered.reset();
-        }
-    }
-    Text2->setText(QString::fromStdString(offered.value_or(std::string())));
-    versionsKnown_ = current.has_value() && offered.has_value();
+    // 1-3. The installed version (the last line of dqbb.ini), the version
+    //    page's address (配置.ini) and the version the page offers. A page
+    //    that cannot be fetched, or that carries no version, offers nothing.
+    versions_ = update_check::ReadVersionInformation(appFolder_, fetchPage_);
+    Text1->setText(QString::fromStdString(versions_.currentVersion.value_or(std::string())));
+    Text2->setText(QString::fromStdString(versions_.offeredVersion.value_or(std::string())));
+    versionsKnown_ = versions_.currentVersion.has_value() && versions_.offeredVersion.has_value();
 
     // 4. Blue background that is the window's transparent colour: only the
     //    label and the bar are seen.
@@ -113,6 +91,9 @@ void Form1::Timer1_Timer() {
 
     if (versionsKnown_ &&
         config::IsNewerVersion(Text1->text().toStdString(), Text2->text().toStdString())) {
+        // The hand-over may take long (the update window resolves the link
+        // before it shows): no tick may come in between.
+        Timer1->stop();
         if (handOver_)
             handOver_();
         close();

@@ -7,6 +7,7 @@
 // program.
 
 #include "core/platform/desktop.h"
+#include "core/update_check/update_check.h"
 
 #include <QRgb>
 #include <QWidget>
@@ -23,19 +24,13 @@ class QTimer;
 
 namespace updater {
 
-// Fetches the version page as text. Nothing when the server answers with a
-// status other than 200; throws when the request fails.
-using PageFetcher = std::function<std::optional<std::string>(const std::string& url)>;
-
-// The page as `Geturl(url, "GET", 0, 1000)` returns it.
-std::optional<std::string> fetchVersionPage(const std::string& url);
-
+using update_check::PageFetcher;
 class Form1 : public QWidget {
     Q_OBJECT
 
 public:
     Form1(std::filesystem::path appFolder, platform::DesktopServices& desktop,
-          PageFetcher fetchPage = fetchVersionPage, QWidget* parent = nullptr);
+          PageFetcher fetchPage = update_check::fetchVersionPage, QWidget* parent = nullptr);
 
     // Load of the splash: reads the two files, fetches the page, makes the
     // window colour-keyed and starts the animation. Runs once, before the
@@ -47,14 +42,16 @@ public:
     // text, and from the 90th tick on decides.
     void Timer1_Timer();
 
-    // What the decision runs when a newer version is offered, before the
-    // splash closes: the update window takes over. Without it the splash
-    // only closes.
+    // What the decision runs when a newer version is offered, once the
+    // timer has stopped and before the splash closes: the update window
+    // takes over. Without it the splash only closes.
     void setHandOver(std::function<void()> handOver) { handOver_ = std::move(handOver); }
 
     // True when the load found a current version, a page address and an
     // offered version on the page.
     bool versionsKnown() const { return versionsKnown_; }
+    // What the load read and fetched; the update window starts from it.
+    const update_check::VersionInformation& versionInformation() const { return versions_; }
 
     // The window background; it is the transparent colour of the window.
     static constexpr QRgb KeyColour = 0xFF0000FF; // RGB 0, 0, 255
@@ -74,6 +71,7 @@ private:
     platform::DesktopServices& desktop_;
     PageFetcher fetchPage_;
     std::function<void()> handOver_;
+    update_check::VersionInformation versions_;
     bool versionsKnown_ = false;
 };
 

@@ -2,13 +2,12 @@
 
 #include "batchreplace_urls.h"
 #include "core/config/version_files.h"
-#include "core/updater/download.h"
 #include "core/text/paths.h"
+#include "core/updater/download.h"
 #include "core/updater/share_link.h"
 #include "desktop/twips.h"
 #include "progressbutton/prog_button.h"
 #include "update/inet_transfer.h"
-#include "update/program_values.h"
 #include "update/web_view.h"
 
 #include <QCheckBox>
@@ -54,11 +53,13 @@ std::string Form2::defaultShareBase() {
     return build_urls::shareBase;
 }
 
-Form2::Form2(fs::path appFolder, platform::DesktopServices& desktop, PageFetcher fetchPage,
+Form2::Form2(fs::path appFolder, platform::DesktopServices& desktop,
+             update_check::VersionInformation versions, PageFetcher fetchPage,
              std::string shareBase, ManualDownload manualDownload, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
-      appFolder_(std::move(appFolder)), desktop_(desktop), fetchPage_(std::move(fetchPage)),
-      shareBase_(std::move(shareBase)), manualDownload_(std::move(manualDownload)) {
+      appFolder_(std::move(appFolder)), desktop_(desktop), versions_(std::move(versions)),
+      fetchPage_(std::move(fetchPage)), shareBase_(std::move(shareBase)),
+      manualDownload_(std::move(manualDownload)) {
     if (!manualDownload_)
         manualDownload_ = [this](const std::string& url) { showManualDownload(url, desktop_); };
 
@@ -125,13 +126,13 @@ Form2::~Form2() = default;
 
 void Form2::Form_Load() {
     // 1. The installed version, as the splash read it.
-    Text1->setText(q(CurrentVersion));
+    Text1->setText(q(versions_.currentVersion.value_or(std::string())));
 
     // 2. The version page once more. A failed fetch is an empty page.
     std::string page;
     if (fetchPage_) {
         try {
-            page = fetchPage_(VersionPageUrl).value_or(std::string());
+            page = fetchPage_(versions_.versionPageUrl).value_or(std::string());
         } catch (const std::exception&) {
             page.clear();
         }
@@ -141,7 +142,7 @@ void Form2::Form_Load() {
     const fs::path info = config::updateInformationFile(appFolder_);
     std::string error;
     std::string all;
-    if (writeTextLine(info, page, error)) {
+    if (config::WriteLine(info, page, error)) {
         all = config::ReadJoinedLines(info).value_or(std::string());
     } else {
         // An older copy must not stand in for this page: its lines are
@@ -327,31 +328,41 @@ void Form2::download() {
         return;
     }
 
-    // 4-6. The size, the first chunk, the bar's maximum.
+    // 4-6. The size and the bar's maximum.
     const float size = downloadSizeOf(Inet1->GetHeader("Content-length"));
-    std::string chunk = Inet1->GetChunk(1024);
-    std::int64_t received = static_cast<std::int64_t>(chunk.size());
     ProgButton1->setMax(roundToInt32(size));
     const QPointer<Form2> self(this);
     QCoreApplication::processEvents();
     if (!self)
         return;
 
-    // 7. Chunk by chunk, with the progress shown after each.
-    while (!chunk.empty()) {
-        if (!file.append(chunk, error)) {
-            offerManualDownload(error + "。请手动下载复制到该文件夹下覆盖即可！");
-            return;
-        }
-        chunk = Inet1->GetChunk(1024);
-        received += static_cast<std::int64_t>(chunk.size());
-        Label3->setText(q(progressText(received, size)));
-        ProgButton1->setValue(roundToInt32(static_cast<double>(received)));
-        QCoreApplication::processEvents();
-        if (!self)
-            return;
+    // 7-8. Chunk by chunk, with the progress shown after each; the window
+    //    lets pending events run, and may be gone when they have.
+    const ChunkLoopResult loop =
+        copyChunks([this](int chunkSize) { return Inet1->GetChunk(chunkSize); }, file,
+                   contentLengthOf(Inet1->GetHeader("Content-length")),
+                   [this, &self, size](std::int64_t received) {
+                       Label3->setText(q(progressText(received, size)));
+                       ProgButton1->setValue(roundToInt32(static_cast<double>(received)));
+                       QCoreApplication::processEvents();
+                       return !self.isNull();
+                   },
+                   Inet1->url());
+    switch (loop.outcome) {
+    case ChunkLoopResult::Outcome::Stopped:
+        return;
+    case ChunkLoopResult::Outcome::WriteFailed:
+        offerManualDownload(loop.error + "。请手动下载复制到该文件夹下覆盖即可！");
+        return;
+    case ChunkLoopResult::Outcome::Short:
+        // A transfer error, as the control reports its own: the old file
+        // stays, the partial one goes.
+        desktop_.messageBox(loop.error + "。请稍后再试，或手动下载。", "", platform::mb::Ok);
+        return;
+    case ChunkLoopResult::Outcome::Complete:
+        break;
     }
-    Label3->setText(q(finishedText(received, size)));
+    Label3->setText(q(finishedText(loop.received, size)));
 
     // 10, 12. The whole file takes its place in download/, then replaces
     //    the installed one; success is announced only when both are done.

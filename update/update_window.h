@@ -38,11 +38,15 @@ class Form2 : public QWidget {
     Q_OBJECT
 
 public:
-    // `shareBase`: the file-sharing site's base address, without a trailing
-    // slash. `manualDownload`: what "手动更新" opens; by default the web view.
+    // `versions`: the installed version and the version page's address, as
+    // the splash read them. `shareBase`: the file-sharing site's base
+    // address, without a trailing slash. `manualDownload`: what "手动更新"
+    // opens; by default the web view.
     Form2(std::filesystem::path appFolder, platform::DesktopServices& desktop,
-          PageFetcher fetchPage = fetchVersionPage, std::string shareBase = defaultShareBase(),
-          ManualDownload manualDownload = {}, QWidget* parent = nullptr);
+          update_check::VersionInformation versions,
+          PageFetcher fetchPage = update_check::fetchVersionPage,
+          std::string shareBase = defaultShareBase(), ManualDownload manualDownload = {},
+          QWidget* parent = nullptr);
     ~Form2() override;
 
     // The file-sharing site this build resolves share links on.
@@ -100,6 +104,7 @@ private:
 
     std::filesystem::path appFolder_;
     platform::DesktopServices& desktop_;
+    update_check::VersionInformation versions_;
     PageFetcher fetchPage_;
     std::string shareBase_;
     ManualDownload manualDownload_;

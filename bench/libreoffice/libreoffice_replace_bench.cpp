@@ -6,6 +6,7 @@
 //   libreoffice_replace_bench [files per folder, default 100]
 
 #include "core/engines/excel_replace.h"
+#include "core/engines/fixed_inputs.h"
 #include "core/engines/word_replace.h"
 #include "suites/libreoffice/libreoffice_server.h"
 
@@ -34,23 +35,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The window's inputs and log box, for one folder.
-class Window : public engines::RunInputs, public engines::Reporter {
+class Window : public engines::FixedInputs, public engines::Reporter {
 public:
-    engines::Mode modeValue = engines::Mode::None;
-    std::string folder;
-    std::vector<std::string> files;
+    Window() {
+        find = "apple";
+        replacement = "pear";
+    }
     int replaced = 0;
     int notFound = 0;
     int failed = 0;
 
-    engines::Mode mode() const override { return modeValue; }
-    std::string folderPath() const override { return folder; }
-    int fileCount() const override { return static_cast<int>(files.size()); }
-    std::string fileName(int index) const override {
-        return files.at(static_cast<std::size_t>(index));
-    }
-    std::string findText() const override { return "apple"; }
-    std::string replacementText() const override { return "pear"; }
     void appendLogLine(const std::string& line) override {
         if (line.find("处理失败") != std::string::npos || line.find("无法") != std::string::npos)
             ++failed;
@@ -59,8 +53,7 @@ public:
         else
             ++replaced;
     }
-    void setJournalLine(const std::string&) override {}
-    void rz() override {}
+    void rz(const std::string&) override {}
 };
 
 int run(const std::vector<std::string>& arguments, const fs::path& log) {

@@ -1,6 +1,7 @@
 #include "core/config/version_files.h"
 
 #include "core/text/encoding.h"
+#include "core/text/paths.h"
 
 #include <fstream>
 #include <iterator>
@@ -50,6 +51,24 @@ std::optional<std::vector<std::string>> readLines(const std::filesystem::path& p
 }
 
 } // namespace
+
+bool WriteLine(const std::filesystem::path& path, const std::string& line, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text::utf8ToAnsi(line) << "\r\n";
+    out.close();
+    if (!out) {
+        error = "无法写入文件“" + text::pathToUtf8(path) + "”";
+        return false;
+    }
+    return true;
+}
+
+bool WriteVersionFile(const std::filesystem::path& appFolder, const std::string& versionText,
+                      std::string& error) {
+    return WriteLine(currentVersionFile(appFolder), versionText, error);
+}
 
 std::filesystem::path configurationFolder(const std::filesystem::path& appFolder) {
     return appFolder / "toconfigure";

@@ -21,6 +21,17 @@ std::filesystem::path configurationFile(const std::filesystem::path& appFolder);
 // `updata.ini`: the version page as the updater last fetched it.
 std::filesystem::path updateInformationFile(const std::filesystem::path& appFolder);
 
+// Writes `line` followed by CR LF to `path` in the ANSI code page, replacing
+// the file; creates its folder when missing. False with a sentence naming the
+// file when it cannot be written.
+[[nodiscard]] bool WriteLine(const std::filesystem::path& path, const std::string& line,
+                             std::string& error);
+
+// Rewrites `dqbb.ini` with the one line `versionText`. False with a sentence
+// naming the file when it cannot be written.
+[[nodiscard]] bool WriteVersionFile(const std::filesystem::path& appFolder,
+                                    const std::string& versionText, std::string& error);
+
 // `ReadLastLine`: the last line of the file, converted from the ANSI code
 // page. A line ends at CR or at CR LF; a lone LF belongs to the line. An
 // empty file gives the empty string. A file that is missing or cannot be read

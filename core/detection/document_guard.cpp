@@ -72,8 +72,11 @@ void runGuard(const GuardKind& kind, const GuardServices& services) {
         if (isEmptyEntry(*entry))
             continue;
 
-        const int answer =
-            services.desktop.messageBox(prompt, std::string(promptTitle), promptFlags);
+        // A prompt closed without a choice is asked again: only Yes or No
+        // goes on.
+        int answer = platform::answer::Dismissed;
+        while (answer == platform::answer::Dismissed)
+            answer = services.desktop.messageBox(prompt, std::string(promptTitle), promptFlags);
         if (answer != platform::answer::Yes) {
             services.desktop.exitProgram(0);
             return;

@@ -1,5 +1,7 @@
 #include "core/detection/suite_detection.h"
 
+#include "core/text/ascii.h"
+
 #include <exception>
 #include <string_view>
 
@@ -23,8 +25,6 @@ struct Probe {
     // caption; otherwise they are appended on a new line.
     bool replacesCaption;
 };
-
-constexpr std::string_view lineBreak = "\r\n";
 
 constexpr Probe officeProbe{
     "excel.Application",
@@ -63,15 +63,25 @@ constexpr Probe wpsV9Probe{
     false,
 };
 
-void appendLine(DetectionView& view, std::string_view line) {
-    view.setStatusCaption(view.statusCaption() + std::string(lineBreak) + std::string(line));
+void appendLine(StatusLines& status, std::string_view line) {
+    // Appended after a line break: to an empty caption, that break makes an
+    // empty first line.
+    if (status.empty())
+        status.emplace_back();
+    status.emplace_back(line);
 }
 
-void writeLine(const Probe& probe, DetectionView& view, std::string_view line) {
+void writeLine(const Probe& probe, StatusLines& status, std::string_view line) {
     if (probe.replacesCaption)
-        view.setStatusCaption(std::string(line));
+        status = {std::string(line)};
     else
-        appendLine(view, line);
+        appendLine(status, line);
+}
+
+// True when the application object names LibreOffice, which serves the Word
+// and Excel classes where Microsoft Office is not installed.
+bool isLibreOffice(const automation::Value& name) {
+    return text::startsWithIgnoringCase(name.toString(), "LibreOffice");
 }
 
 // True when the object's own value compares equal to the empty string.
@@ -79,7 +89,8 @@ bool isEmptyText(const automation::Value& value) {
     return value.toString().empty();
 }
 
-void runProbe(const Probe& probe, const automation::Registry& registry, DetectionView& view) {
+void runProbe(const Probe& probe, const automation::Registry& registry, DetectionView& view,
+              StatusLines& status) {
     // The application object lives only inside the probe and is released by
     // leaving it; the server is not asked to quit.
     automation::Object application;
@@ -87,19 +98,27 @@ void runProbe(const Probe& probe, const automation::Registry& registry, Detectio
         application = registry.create(probe.progId);
         application.put("Visible", false);
 
-        if (isEmptyText(application.value())) {
-            writeLine(probe, view, probe.emptyValueLine);
+        const automation::Value name = application.value();
+        if (isEmptyText(name)) {
+            writeLine(probe, status, probe.emptyValueLine);
             return;
         }
 
-        const double version = application.get("Version").toDouble();
-        const std::string text = probe.versionText(version);
+        const automation::Value reported = application.get("Version");
+        const double version = reported.toDouble();
         view.setModeOptionEnabled(probe.firstOption, true);
         view.setModeOptionEnabled(probe.secondOption, true);
 
-        const std::string line = std::string(probe.versionPrefix) + text + " 版本号：" +
-                                 automation::Value(version).toString() + ".0";
-        writeLine(probe, view, line);
+        std::string line;
+        if (probe.replacesCaption && isLibreOffice(name)) {
+            // No Office version is claimed for an office that is not Office.
+            line = std::string(probe.versionPrefix) + "已安装LibreOffice " + "版本号：" +
+                   reported.toString();
+        } else {
+            line = std::string(probe.versionPrefix) + probe.versionText(version) + " 版本号：" +
+                   automation::Value(version).toString() + ".0";
+        }
+        writeLine(probe, status, line);
     } catch (const automation::Error& error) {
         // Only a server that cannot be created is reported; every other
         // failure ends the probe where it happened.
@@ -107,10 +126,9 @@ void runProbe(const Probe& probe, const automation::Registry& registry, Detectio
             return;
         view.setModeOptionEnabled(probe.firstOption, false);
         view.setModeOptionEnabled(probe.secondOption, false);
-        view.setJournalLine(std::string(probe.journalPrefix) + std::to_string(error.number) +
-                            "错误描述：" + error.description + "错误");
-        appendLine(view, probe.cannotCreateLine);
-        view.rz();
+        appendLine(status, probe.cannotCreateLine);
+        view.rz(std::string(probe.journalPrefix) + std::to_string(error.number) + "错误描述：" +
+                error.description + "错误");
     } catch (const std::exception&) {
         // A server failing in a way of its own is not error 429: silent end.
     }
@@ -142,22 +160,24 @@ std::string wpsV9VersionText(double v) {
     return v > 9 ? "已安装WPS-V9或以上版本" : "未知版本";
 }
 
-void Officebb(const automation::Registry& registry, DetectionView& view) {
-    runProbe(officeProbe, registry, view);
+void Officebb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+    runProbe(officeProbe, registry, view, status);
 }
 
-void WPSV8bb(const automation::Registry& registry, DetectionView& view) {
-    runProbe(wpsV8Probe, registry, view);
+void WPSV8bb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+    runProbe(wpsV8Probe, registry, view, status);
 }
 
-void WPSV9bb(const automation::Registry& registry, DetectionView& view) {
-    runProbe(wpsV9Probe, registry, view);
+void WPSV9bb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+    runProbe(wpsV9Probe, registry, view, status);
 }
 
-void detectSuites(const automation::Registry& registry, DetectionView& view) {
-    Officebb(registry, view);
-    WPSV8bb(registry, view);
-    WPSV9bb(registry, view);
+StatusLines detectSuites(const automation::Registry& registry, DetectionView& view,
+                         StatusLines status) {
+    Officebb(registry, view, status);
+    WPSV8bb(registry, view, status);
+    WPSV9bb(registry, view, status);
+    return status;
 }
 
 } // namespace detection

@@ -7,36 +7,42 @@
 #include "core/automation/automation.h"
 
 #include <string>
+#include <vector>
 
 namespace detection {
 
 // The four document-mode options of the main window, by their number.
 enum class ModeOption { Option1 = 1, Option2 = 2, Option3 = 3, Option4 = 4 };
 
-// What the detection reads and writes in the main window.
+// The lines of the status label `Label2`, top to bottom; the caption is
+// them joined by CR LF. An empty first line: the caption begins with a line
+// break (the first line written was appended to an empty caption).
+using StatusLines = std::vector<std::string>;
+
+// What the detection changes in the main window besides the status label.
 class DetectionView {
 public:
     virtual ~DetectionView() = default;
-    // The caption of the status label `Label2`.
-    virtual std::string statusCaption() const = 0;
-    virtual void setStatusCaption(const std::string& caption) = 0;
     // Enables or disables one of the mode options.
     virtual void setModeOptionEnabled(ModeOption option, bool enabled) = 0;
-    // Sets the window's journal line (the text of the next journal entry).
-    virtual void setJournalLine(const std::string& line) = 0;
-    // `rz`: appends the journal line to the day's journal file.
-    virtual void rz() = 0;
+    // `rz`, the window's journal writer: appends `journalLine`, dated, to the
+    // day's journal file.
+    virtual void rz(const std::string& journalLine) = 0;
 };
 
-// `Officebb`: probes Microsoft Office through Excel; line "1、".
-void Officebb(const automation::Registry& registry, DetectionView& view);
+// `Officebb`: probes Microsoft Office through Excel; line "1、". When the
+// Excel class is served by LibreOffice, the line names LibreOffice and its
+// version instead of claiming an Office version.
+void Officebb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
 // `WPSV8bb`: probes the older WPS spreadsheet server; line "2、".
-void WPSV8bb(const automation::Registry& registry, DetectionView& view);
+void WPSV8bb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
 // `WPSV9bb`: probes the newer WPS spreadsheet server; line "3、".
-void WPSV9bb(const automation::Registry& registry, DetectionView& view);
+void WPSV9bb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
 
-// The three probes in the order the start-up runs them.
-void detectSuites(const automation::Registry& registry, DetectionView& view);
+// The three probes in the order the start-up runs them, on a label that
+// holds `status` (empty at start); returns the label's lines.
+[[nodiscard]] StatusLines detectSuites(const automation::Registry& registry, DetectionView& view,
+                                       StatusLines status = {});
 
 // The version texts, by the version number a server reports.
 std::string officeVersionText(double version);

@@ -73,16 +73,14 @@ public:
     virtual ~Reporter() = default;
     // Appends `line` followed by CR LF to the log box `Text3`.
     virtual void appendLogLine(const std::string& line) = 0;
-    // Sets the window's journal line, the text of the next journal entry.
-    virtual void setJournalLine(const std::string& line) = 0;
-    // `rz`: appends the journal line, dated, to the day's journal file.
-    virtual void rz() = 0;
+    // `rz`, the window's journal writer: appends `journalLine`, dated, to
+    // the day's journal file.
+    virtual void rz(const std::string& journalLine) = 0;
 
-    // One result: the log-box line, then the journal line and `rz`.
+    // One result: the log-box line, then its journal entry.
     void report(const std::string& logLine, const std::string& journalLine) {
         appendLogLine(logLine);
-        setJournalLine(journalLine);
-        rz();
+        rz(journalLine);
     }
     void report(const std::string& line) { report(line, line); }
     // A result saying that a document, or the whole run, failed.

@@ -10,7 +10,6 @@ namespace net {
 
 namespace {
 
-
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -21,6 +20,11 @@ std::string_view trim(std::string_view s) {
 }
 
 } // namespace
+
+HttpError insecureRedirect(const std::string& url) {
+    return HttpError("拒绝跟随 " + url + " 的重定向：它要从加密的 https 转到不加密的 http。" +
+                     "请检查地址是否正确。");
+}
 
 std::string Response::header(const std::string& name) const {
     for (const auto& [n, v] : headers)

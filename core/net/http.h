@@ -40,6 +40,10 @@ struct Request {
     Timeouts timeouts;
     // A body larger than this is an error rather than unbounded memory.
     std::size_t maxBodyBytes = 8u << 20;
+    // A PEM file of the certificate authorities to trust instead of the
+    // system's; empty: the system's. For servers of one's own (tests); the
+    // WinHTTP client trusts the system's store only and refuses the request.
+    std::string trustedCertificates;
 };
 
 struct Response {
@@ -64,8 +68,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The error for a redirect from https to http.
+HttpError insecureRedirect(const std::string& url);
+
 // Sends one request and waits for the whole response. Only http and https
-// addresses are fetched; TLS certificates and host names are verified.
+// addresses are fetched; TLS certificates and host names are verified. A
+// redirect from https to http is refused (an error), so that an answer meant
+// to be protected is never fetched in the clear.
 // Raises HttpError (a sentence naming the address) when the request cannot
 // be made, a time-out expires, the transport fails or the body exceeds
 // `maxBodyBytes`. A connection that closes before the announced body is

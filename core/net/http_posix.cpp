@@ -185,11 +185,15 @@ Response send(const Request& request) {
     // Only web addresses: a configured or received address never reaches a
     // local file or another protocol.
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure request stays secure: its redirects may only go to https.
+    const bool secure = text::startsWithIgnoringCase(request.url, "https:");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!request.trustedCertificates.empty())
+        curl_easy_setopt(c, CURLOPT_CAINFO, request.trustedCertificates.c_str());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
@@ -286,6 +290,8 @@ Response send(const Request& request) {
         transfer.response.complete = false;
         return std::move(transfer.response);
     }
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && secure)
+        throw insecureRedirect(request.url);
     if (result == CURLE_OPERATION_TIMEDOUT)
         throw HttpError("访问 " + request.url + " 超时：" + describe(result, errorText) +
                         "。请检查网络连接后再试。");

@@ -2,6 +2,7 @@
 
 #include "core/net/http.h"
 
+#include "core/text/ascii.h"
 #include "core/text/encoding.h"
 
 #include <windows.h>
@@ -226,6 +227,8 @@ Response send(const Request& request) {
         path.insert(path.begin(), L'/');
     if (host.empty())
         throw HttpError("地址无效，无法访问：" + request.url);
+    if (!request.trustedCertificates.empty())
+        throw HttpError("此版本只信任系统的证书，未访问：" + request.url);
 
     // No user agent of our own, as with libcurl: the caller's headers are
     // the only ones besides what HTTP itself needs.
@@ -244,7 +247,9 @@ Response send(const Request& request) {
     if (!handle.h)
         failed(request, GetLastError(), "准备请求");
 
-    DWORD policy = request.followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS
+    // A secure request stays secure: a redirect from https to http is not
+    // followed, and refused below.
+    DWORD policy = request.followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
                                            : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(handle.h, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     DWORD maxRedirects = 10;
@@ -278,6 +283,9 @@ Response send(const Request& request) {
     response.reason = std::string(trim(fromWide(reason.data(), reason.size())));
     const std::wstring raw = queryText(handle.h, WINHTTP_QUERY_RAW_HEADERS_CRLF);
     response.headers = parseHeaders(fromWide(raw.data(), raw.size()));
+    if (request.followRedirects && response.status >= 300 && response.status < 400 &&
+        text::startsWithIgnoringCase(response.header("Location"), "http:"))
+        throw insecureRedirect(request.url);
 
     const long long announced = announcedLength(response);
     auto tooLarge = [&] {

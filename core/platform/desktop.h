@@ -23,6 +23,8 @@ inline constexpr int DefaultButton2 = 256;
 
 // Message box answers, as Windows numbers them.
 namespace answer {
+// A Yes/No box closed without choosing (Esc, the title bar's close button).
+inline constexpr int Dismissed = 0;
 inline constexpr int Ok = 1;
 inline constexpr int Yes = 6;
 inline constexpr int No = 7;
@@ -38,13 +40,14 @@ class DesktopServices {
 public:
     virtual ~DesktopServices() = default;
 
-    // A modal message box; returns the answer (answer::Ok, Yes, No). An empty
-    // title means the application's own name.
+    // A modal message box; returns the answer (answer::Ok, Yes, No, or
+    // Dismissed for a Yes/No box closed without a choice). An empty title
+    // means the application's own name.
     virtual int messageBox(const std::string& text, const std::string& title, int flags) = 0;
 
     // Starts a program without waiting for it. Returns false with a reason
     // when it cannot be started.
-    virtual bool startProgram(const std::filesystem::path& program, int showStyle,
+    [[nodiscard]] virtual bool startProgram(const std::filesystem::path& program, int showStyle,
                               std::string& error) = 0;
 
     // Ends this program at once, without saving or writing anything.

@@ -9,8 +9,12 @@
 
 namespace text {
 
-inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-inline char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+inline char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+inline char asciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
 
 inline std::string asciiLower(std::string_view s) {
     std::string out(s);
@@ -34,6 +38,11 @@ inline bool equalsIgnoringCase(std::string_view a, std::string_view b) {
         if (asciiLower(a[i]) != asciiLower(b[i]))
             return false;
     return true;
+}
+
+// True when `s` begins with `prefix`, ASCII letters compared without case.
+inline bool startsWithIgnoringCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && equalsIgnoringCase(s.substr(0, prefix.size()), prefix);
 }
 
 // `s` with every occurrence of `what` taken out.

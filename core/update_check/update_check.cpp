@@ -16,27 +16,36 @@ std::string gxqkNewerCaption(std::string_view offered) {
     return "最新版本（ " + std::string(offered) + "）点击更新";
 }
 
-UpdateCheckResult CheckForUpdate(const std::filesystem::path& appFolder, const PageFetcher& fetch) {
-    UpdateCheckResult result;
-    result.currentVersion = config::ReadLastLine(config::currentVersionFile(appFolder));
-    if (auto line = config::ReadLastLine(config::configurationFile(appFolder)))
-        result.versionPageUrl = config::textBeforeNul(*line);
+bool VersionInformation::isNewer() const {
+    return currentVersion && offeredVersion &&
+           config::IsNewerVersion(*currentVersion, *offeredVersion);
+}
 
-    if (result.currentVersion && !result.versionPageUrl.empty() && fetch) {
+VersionInformation ReadVersionInformation(const std::filesystem::path& appFolder,
+                                          const PageFetcher& fetch) {
+    VersionInformation info;
+    info.currentVersion = config::ReadLastLine(config::currentVersionFile(appFolder));
+    if (auto line = config::ReadLastLine(config::configurationFile(appFolder)))
+        info.versionPageUrl = config::textBeforeNul(*line);
+
+    if (!info.versionPageUrl.empty() && fetch) {
         std::optional<std::string> page;
         try {
-            page = fetch(result.versionPageUrl);
+            page = fetch(info.versionPageUrl);
         } catch (...) {
-            // No answer from the version page: nothing is offered. The check
-            // stays silent and the menu stays usable.
+            // No answer from the version page: nothing is offered.
             page.reset();
         }
         if (page)
-            result.offeredVersion = config::CutVersion(*page);
+            info.offeredVersion = config::CutVersion(*page);
     }
+    return info;
+}
 
-    result.newer = result.currentVersion && result.offeredVersion &&
-                   config::IsNewerVersion(*result.currentVersion, *result.offeredVersion);
+UpdateCheckResult CheckForUpdate(const std::filesystem::path& appFolder, const PageFetcher& fetch) {
+    UpdateCheckResult result;
+    static_cast<VersionInformation&>(result) = ReadVersionInformation(appFolder, fetch);
+    result.newer = result.isNewer();
     if (result.newer) {
         result.gjgxCaption = std::string(gjgxNewerCaption);
         result.gxqkCaption = gxqkNewerCaption(*result.offeredVersion);

@@ -1,6 +1,6 @@
 #include "core/updater/download.h"
-#include "core/text/paths.h"
 #include "core/text/ascii.h"
+#include "core/text/paths.h"
 
 #include "core/text/encoding.h"
 #include "core/updater/text_codecs.h"
@@ -83,7 +83,8 @@ std::string finishedText(std::int64_t received, float size) {
 }
 
 std::string DownloadFileName(const std::string& contentDisposition) {
-    return UrlDecode(std::string_view(text::removeAll(contentDisposition, "attachment; filename= ")));
+    return UrlDecode(
+        std::string_view(text::removeAll(contentDisposition, "attachment; filename= ")));
 }
 
 bool isPlainFileName(std::string_view name) {
@@ -115,19 +116,6 @@ bool isPlainFileName(std::string_view name) {
 bool isZeroVersion(std::string_view version) {
     return version.find('0') != std::string_view::npos &&
            version.find_first_not_of("0. ") == std::string_view::npos;
-}
-
-bool writeTextLine(const fs::path& file, const std::string& page, std::string& error) {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text::utf8ToAnsi(page) << "\r\n";
-    out.close();
-    if (!out) {
-        error = "无法写入 " + text::pathToUtf8(file);
-        return false;
-    }
-    return true;
 }
 
 WholeFileWriter::WholeFileWriter(fs::path target)
@@ -171,12 +159,37 @@ bool WholeFileWriter::commit(std::string& error) {
     std::error_code ec;
     fs::rename(partial_, target_, ec);
     if (ec) {
-        error =
-            "无法把 " + text::pathToUtf8(partial_) + " 改名为 " + text::pathToUtf8(target_) + "（" + ec.message() + "）";
+        error = "无法把 " + text::pathToUtf8(partial_) + " 改名为 " + text::pathToUtf8(target_) +
+                "（" + ec.message() + "）";
         return false;
     }
     committed_ = true;
     return true;
+}
+
+ChunkLoopResult copyChunks(const NextChunk& next, WholeFileWriter& file, std::int64_t announced,
+                           const ChunkProgress& progress, const std::string& url) {
+    ChunkLoopResult result;
+    std::string chunk = next(kChunkSize);
+    result.received = static_cast<std::int64_t>(chunk.size());
+    while (!chunk.empty()) {
+        if (!file.append(chunk, result.error)) {
+            result.outcome = ChunkLoopResult::Outcome::WriteFailed;
+            return result;
+        }
+        chunk = next(kChunkSize);
+        result.received += static_cast<std::int64_t>(chunk.size());
+        if (!progress(result.received)) {
+            result.outcome = ChunkLoopResult::Outcome::Stopped;
+            return result;
+        }
+    }
+    if (announced > 0 && result.received < announced) {
+        result.outcome = ChunkLoopResult::Outcome::Short;
+        result.error = "下载“" + url + "”不完整：只收到 " + std::to_string(result.received) +
+                       " 字节，服务器说明的大小是 " + std::to_string(announced) + " 字节";
+    }
+    return result;
 }
 
 bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& error) {
@@ -194,7 +207,8 @@ bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& erro
     if (ec) {
         std::error_code ignored;
         fs::remove(partial, ignored);
-        error = "无法把 " + text::pathToUtf8(from) + " 复制到 " + text::pathToUtf8(to) + "（" + ec.message() + "）";
+        error = "无法把 " + text::pathToUtf8(from) + " 复制到 " + text::pathToUtf8(to) + "（" +
+                ec.message() + "）";
         return false;
     }
     return true;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -51,10 +52,6 @@ bool isPlainFileName(std::string_view name);
 // blanks, with at least one zero ("0", "0.0.0").
 bool isZeroVersion(std::string_view version);
 
-// Writes `page` followed by CR LF to `file` in the ANSI code page, replacing
-// it; creates the folder when missing. False with a reason when it fails.
-bool writeTextLine(const std::filesystem::path& file, const std::string& page, std::string& error);
-
 // A file that takes the place of `target` only once it is whole: the bytes go
 // to a hidden partial file beside it, which `commit` renames over `target`.
 // A writer destroyed without a commit removes its partial file, so the old
@@ -67,11 +64,11 @@ public:
     WholeFileWriter& operator=(const WholeFileWriter&) = delete;
 
     // Creates the partial file. False with a reason when it cannot.
-    bool open(std::string& error);
+    [[nodiscard]] bool open(std::string& error);
     // Appends bytes. False with a reason when they cannot be written.
-    bool append(std::string_view bytes, std::string& error);
+    [[nodiscard]] bool append(std::string_view bytes, std::string& error);
     // Closes the partial file and puts it in the place of the target.
-    bool commit(std::string& error);
+    [[nodiscard]] bool commit(std::string& error);
 
     const std::filesystem::path& target() const { return target_; }
     const std::filesystem::path& partial() const { return partial_; }
@@ -83,10 +80,41 @@ private:
     bool committed_ = false;
 };
 
+// The download's chunk loop: the body is taken in chunks of `kChunkSize`
+// bytes and written as it arrives, never held whole.
+inline constexpr int kChunkSize = 1024;
+
+// The next at most `size` bytes of the body; empty once it is exhausted.
+using NextChunk = std::function<std::string(int size)>;
+// Shown after each chunk, with the bytes received so far; false stops the
+// loop (the window showing it has gone).
+using ChunkProgress = std::function<bool(std::int64_t received)>;
+
+struct ChunkLoopResult {
+    enum class Outcome {
+        Complete,    // the body is written whole; the file may be committed
+        Stopped,     // `progress` asked to stop
+        WriteFailed, // a chunk could not be written; `error` names the file
+        Short,       // fewer bytes than announced arrived; `error` says so
+    };
+    Outcome outcome = Outcome::Complete;
+    std::int64_t received = 0;
+    std::string error;
+};
+
+// Appends chunk after chunk from `next` to `file` until an empty one, calling
+// `progress` after each chunk that follows the first. `announced` is the size
+// the server gave (0 or less: unknown); a body that ends short of it is not
+// whole, so the file must not take the place of anything. `url` names the
+// transfer in the message.
+[[nodiscard]] ChunkLoopResult copyChunks(const NextChunk& next, WholeFileWriter& file,
+                                         std::int64_t announced, const ChunkProgress& progress,
+                                         const std::string& url);
+
 // Copies `from` over `to` so that `to` is replaced only by a whole copy,
 // which keeps the permissions of the file it replaces. False with a reason
 // naming both files when it fails.
-bool replaceWithCopy(const std::filesystem::path& from, const std::filesystem::path& to,
-                     std::string& error);
+[[nodiscard]] bool replaceWithCopy(const std::filesystem::path& from,
+                                   const std::filesystem::path& to, std::string& error);
 
 } // namespace updater

@@ -53,12 +53,13 @@ std::string responseText(const net::Response& response) {
 
 // The time-outs of the platform's request object when none are set:
 // connecting 60 s, sending and receiving 30 s each; name resolution unbounded
-// there, left to the library here.
+// there, left to the library here. The whole request is bounded as well.
 net::Timeouts requestObjectDefaults() {
     net::Timeouts t;
     t.connectMs = 60'000;
     t.sendMs = 30'000;
     t.receiveMs = 30'000;
+    t.totalMs = kRequestTotalMs;
     return t;
 }
 

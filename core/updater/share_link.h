@@ -33,6 +33,11 @@ inline constexpr const char* kBrowserIdentityB =
 // proportion to the run it scans.
 inline constexpr std::size_t kMaxMatchedValue = 1024;
 
+// The most one request of the resolution may take altogether: a server that
+// drips its answer cannot hold the updater, and the whole resolution (four
+// requests) ends within four times this.
+inline constexpr int kRequestTotalMs = 60'000;
+
 // The requests, exactly as they are sent.
 net::Request sharePageRequest(const std::string& sharePageUrl, const std::string& base);
 net::Request framePageRequest(const std::string& frameUrl);

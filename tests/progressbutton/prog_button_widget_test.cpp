@@ -215,6 +215,28 @@ private slots:
         QCOMPARE(clicks.count(), 6);
     }
 
+    // MouseMove on every move over the control: button state 0 when none is
+    // held, the held buttons otherwise.
+    void mouseMoveIsRaisedWithAndWithoutAButtonHeld() {
+        for (int style : {0, 1}) {
+            ProgButton b;
+            b.resize(120, 23);
+            b.setStyle(style);
+            b.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&b));
+            QStringList moves;
+            connect(&b, &ProgButton::MouseMove, [&](short button, short, float x, float y) {
+                moves << QStringLiteral("%1 %2 %3").arg(button).arg(x).arg(y);
+            });
+            QTest::mouseMove(&b, QPoint(10, 5));
+            QTest::mouseMove(&b, QPoint(40, 6));
+            QTest::mousePress(&b, Qt::LeftButton, {}, QPoint(40, 6));
+            QTest::mouseMove(&b, QPoint(50, 7));
+            QTest::mouseRelease(&b, Qt::LeftButton, {}, QPoint(50, 7));
+            QCOMPARE(moves, (QStringList{"0 10 5", "0 40 6", "1 50 7"}));
+        }
+    }
+
     void mouseEventsComeInOrderAndPressShowsThePressedLook() {
         ProgButton b;
         b.resize(120, 23);

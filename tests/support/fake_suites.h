@@ -107,31 +107,34 @@ public:
     explicit FakeDetectionView(const std::filesystem::path& appFolder)
         : journal_(appFolder, [] { return std::time_t(1592010307); }) {}
 
-    std::string caption;
     std::map<int, bool> enabled{{1, true}, {2, true}, {3, true}, {4, true}};
-    std::string journalLine;
-    // The journal line at each `rz`.
+    // The journal line of each `rz`.
     std::vector<std::string> journalEntries;
     // "enable 3", "disable 4", in the order they happened.
     std::vector<std::string> optionChanges;
 
-    std::string statusCaption() const override { return caption; }
-    void setStatusCaption(const std::string& c) override { caption = c; }
     void setModeOptionEnabled(detection::ModeOption option, bool on) override {
         enabled[static_cast<int>(option)] = on;
         optionChanges.push_back(std::string(on ? "enable " : "disable ") +
                                 std::to_string(static_cast<int>(option)));
     }
-    void setJournalLine(const std::string& line) override { journalLine = line; }
-    void rz() override {
+    void rz(const std::string& journalLine) override {
         journalEntries.push_back(journalLine);
-        journal_.rz(journalLine);
+        (void)journal_.rz(journalLine);
     }
     const journal::Journal& journal() const { return journal_; }
 
 private:
     journal::Journal journal_;
 };
+
+// The status label's caption: its lines joined by CR LF.
+inline std::string captionOf(const detection::StatusLines& lines) {
+    std::string caption;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        caption += (i ? "\r\n" : "") + lines[i];
+    return caption;
+}
 
 // Answers message boxes from a list, No when the list runs out.
 struct FakeDesktop : testing_support::FakeDesktop {

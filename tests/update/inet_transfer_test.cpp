@@ -4,6 +4,9 @@
 #include "support/local_servers.h"
 #include "update/inet_transfer.h"
 
+#include "core/net/http.h"
+
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -66,6 +69,46 @@ private slots:
                 });
         });
         server.start();
+    }
+
+    // The transfer goes through the system's proxy, as the project's HTTP
+    // client does: both send the same absolute request to the proxy named by
+    // http_proxy.
+    void theSystemProxyIsUsedLikeTheHttpClientUsesIt() {
+        testing_support::RawServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
+        const QByteArray saved = qgetenv("http_proxy");
+        const QByteArray savedNo = qgetenv("no_proxy");
+        const QByteArray savedNoUpper = qgetenv("NO_PROXY");
+        qputenv("http_proxy", QByteArray::fromStdString(proxy.url("")));
+        qunsetenv("no_proxy");
+        qunsetenv("NO_PROXY");
+        auto restore = qScopeGuard([&] {
+            saved.isNull() ? qunsetenv("http_proxy") : qputenv("http_proxy", saved);
+            if (!savedNo.isNull())
+                qputenv("no_proxy", savedNo);
+            if (!savedNoUpper.isNull())
+                qputenv("NO_PROXY", savedNoUpper);
+        });
+
+        InetTransfer inet;
+        QSignalSpy spy(&inet, &InetTransfer::StateChanged);
+        inet.Execute("http://example.invalid/file", "GET");
+        QTRY_VERIFY(!spy.isEmpty() && (statesOf(spy).last() == ic::ResponseCompleted ||
+                                       statesOf(spy).last() == ic::Error));
+        QCOMPARE(statesOf(spy).last(), ic::ResponseCompleted);
+        QCOMPARE(inet.GetChunk(1024), std::string("abc"));
+        const std::string viaTransfer = proxy.lastRequest();
+        QVERIFY2(viaTransfer.rfind("GET http://example.invalid/file HTTP/1.1\r\n", 0) == 0,
+                 viaTransfer.c_str());
+
+        net::Request request;
+        request.url = "http://example.invalid/page";
+        request.timeouts = {1000, 1000, 1000, 3000, 10000};
+        const net::Response response = net::send(request);
+        QCOMPARE(response.body, std::string("abc"));
+        const std::string viaClient = proxy.lastRequest();
+        QVERIFY2(viaClient.rfind("GET http://example.invalid/page HTTP/1.1\r\n", 0) == 0,
+                 viaClient.c_str());
     }
 
     void statesArriveInOrderAfterExecuteReturns() {

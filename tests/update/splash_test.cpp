@@ -3,7 +3,6 @@
 #include "support/fake_desktop.h"
 #include "support/local_servers.h"
 #include "support/temp_folder.h"
-#include "update/program_values.h"
 #include "update/splash_window.h"
 
 #include <QLabel>
@@ -79,8 +78,8 @@ private slots:
         form.Form_Load();
 
         QCOMPARE(page.calls, std::vector<std::string>{kPageUrl});
-        QCOMPARE(updater::CurrentVersion, std::string("1.5.8"));
-        QCOMPARE(updater::VersionPageUrl, kPageUrl);
+        QCOMPARE(form.versionInformation().currentVersion, std::optional<std::string>("1.5.8"));
+        QCOMPARE(form.versionInformation().versionPageUrl, kPageUrl);
         QCOMPARE(form.Text1->text(), QStringLiteral("1.5.8"));
         QCOMPARE(form.Text2->text(), QStringLiteral("1.5.9"));
         QCOMPARE(form.windowTitle(), QString::fromUtf8("自动更新"));
@@ -105,7 +104,12 @@ private slots:
         FakeDesktop desktop;
         updater::Form1 form(app.path(), desktop, page.fetcher());
         int handOvers = 0;
-        form.setHandOver([&] { ++handOvers; });
+        bool tickingAtHandOver = true;
+        // The hand-over may take long: no tick may come while it runs.
+        form.setHandOver([&] {
+            ++handOvers;
+            tickingAtHandOver = form.Timer1->isActive();
+        });
         form.Form_Load();
         form.show();
 
@@ -126,6 +130,7 @@ private slots:
 
         tick(form, 1);
         QCOMPARE(handOvers, 1);
+        QVERIFY(!tickingAtHandOver);
         QVERIFY(!form.isVisible());
         QVERIFY(!form.Timer1->isActive());
         QVERIFY(!desktop.exitCode.has_value());
@@ -169,7 +174,7 @@ private slots:
         FakeDesktop desktop;
         updater::Form1 form(app.path(), desktop, page.fetcher());
         form.Form_Load();
-        QCOMPARE(updater::CurrentVersion, std::string("1.5.8"));
+        QCOMPARE(form.versionInformation().currentVersion, std::optional<std::string>("1.5.8"));
         QCOMPARE(form.Text1->text(), QStringLiteral("1.5.8"));
         tick(form, 100);
         QCOMPARE(desktop.exitCode, std::optional<int>(0));
@@ -184,7 +189,7 @@ private slots:
         updater::Form1 form(app.path(), desktop, page.fetcher());
         form.Form_Load();
         QCOMPARE(page.calls, std::vector<std::string>{kPageUrl});
-        QCOMPARE(updater::VersionPageUrl, kPageUrl);
+        QCOMPARE(form.versionInformation().versionPageUrl, kPageUrl);
     }
 
     void withoutVersionInformationNothingNewerIsOffered_data() {

@@ -7,7 +7,6 @@
 #include "support/local_servers.h"
 #include "support/temp_folder.h"
 #include "update/inet_transfer.h"
-#include "update/program_values.h"
 #include "update/update_window.h"
 
 #include <QCheckBox>
@@ -92,10 +91,11 @@ private:
 
     std::unique_ptr<Run> makeRun() {
         auto run = std::make_unique<Run>();
-        updater::CurrentVersion = "1.5.8";
-        updater::VersionPageUrl = server.url("/version");
+        update_check::VersionInformation versions;
+        versions.currentVersion = "1.5.8";
+        versions.versionPageUrl = server.url("/version");
         run->form = std::make_unique<updater::Form2>(
-            run->app.path(), run->desktop, updater::fetchVersionPage, server.url(""),
+            run->app.path(), run->desktop, versions, update_check::fetchVersionPage, server.url(""),
             [r = run.get()](const std::string& url) { r->manual.push_back(url); });
         return run;
     }
@@ -393,6 +393,55 @@ private slots:
         QVERIFY(run->form->Command2->isVisibleTo(run->form.get()));
         QVERIFY(!finished(*run->form));
         QVERIFY(!fs::exists(run->app / u8("更新.exe")));
+    }
+
+    // The status line of each transfer state, and "请等待..." after a
+    // restart; states 8, 11 and 12 show none of their own.
+    void transferStatesShowTheirTexts() {
+        auto run = makeRun();
+        auto& form = *run->form;
+        const std::vector<std::pair<short, const char*>> texts{
+            {1, "正在查找主机..."}, {2, "已经找到主机"},    {3, "正在联系主机"},
+            {4, "已经连接到主机"},  {5, "正在发送请求..."}, {6, "成功发送请求"},
+            {7, "正在接收回应..."}, {9, "正在断开连接..."}, {10, "已经断开连接"},
+        };
+        for (const auto& [state, expected] : texts) {
+            form.Label1->setText("-");
+            form.Inet1_StateChanged(state);
+            QCOMPARE(form.Label1->text(), QString::fromUtf8(expected));
+        }
+        form.Label1->setText("-");
+        form.Inet1_StateChanged(13); // not a state of the control
+        QCOMPARE(form.Label1->text(), QString("-"));
+        QVERIFY(run->desktop.boxes.empty());
+
+        // A restart asks for the share page and says so.
+        form.Form_Load();
+        form.Inet1->Cancel();
+        form.start();
+        QCOMPARE(form.Label1->text(), QString::fromUtf8("请等待..."));
+        form.Inet1->Cancel();
+    }
+
+    // A body that ends short of its announced size is a transfer error: the
+    // old file stays, nothing is announced as done.
+    void aShortDownloadIsATransferErrorAndReplacesNothing() {
+        testing_support::RawServer shortHost(
+            "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n"
+            "Content-Disposition: attachment; filename= %E6%9B%B4%E6%96%B0.exe\r\n\r\n" +
+            body3000.substr(0, 1000));
+        location = shortHost.url("/dl/short");
+        auto run = makeRun();
+        writeFile(run->app / u8("更新.exe"), "old program");
+        run->form->Form_Load();
+        QTRY_VERIFY(!run->desktop.boxes.empty());
+        const auto& box = run->desktop.boxes[0];
+        QVERIFY2(box.text.find(shortHost.url("/dl/short")) != std::string::npos, box.text.c_str());
+        QCOMPARE(box.flags, 0);
+        QVERIFY(!finished(*run->form));
+        QVERIFY(run->form->Label1->text() != QString::fromUtf8("升级成功"));
+        QCOMPARE(readFile(run->app / u8("更新.exe")), std::string("old program"));
+        QVERIFY(!fs::exists(run->app / "download" / u8("更新.exe")));
     }
 
     void aFailedCopyIsNotReportedAsSuccess() {

@@ -9,7 +9,6 @@
 #include "support/fake_desktop.h"
 #include "support/local_servers.h"
 #include "support/temp_folder.h"
-#include "update/program_values.h"
 #include "update/update_window.h"
 #include "update/web_view.h"
 #include "update/web_view_window.h"
@@ -250,9 +249,11 @@ private slots:
         QVERIFY(updater::hasWebView());
         TempFolder app;
         FakeDesktop desktop;
-        updater::CurrentVersion = "1.5.8";
-        updater::VersionPageUrl = server.url("/version");
-        updater::Form2 form2(app.path(), desktop, updater::fetchVersionPage, server.url(""));
+        update_check::VersionInformation versions;
+        versions.currentVersion = "1.5.8";
+        versions.versionPageUrl = server.url("/version");
+        updater::Form2 form2(app.path(), desktop, versions, update_check::fetchVersionPage,
+                             server.url(""));
         watch->allow(&form2);
         form2.Form_Load();
         QCOMPARE(desktop.boxes.size(), std::size_t(1)); // the link error

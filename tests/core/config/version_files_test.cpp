@@ -9,6 +9,7 @@ using config::CutVersion;
 using config::IsNewerVersion;
 using config::ReadJoinedLines;
 using config::ReadLastLine;
+using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
 
@@ -31,6 +32,30 @@ std::optional<std::string> joinedLinesOf(const std::string& bytes) {
 }
 
 } // namespace
+
+TEST(WriteLine, WrittenInTheAnsiCodePageWithCrLf) {
+    TempFolder app;
+    std::string error;
+    text::setAnsiCodeSet("CP936");
+    EXPECT_TRUE(config::WriteLine(app / "toconfigure" / "updata.ini", "版 1.5.9", error));
+    text::setAnsiCodeSet("");
+    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\xB0\xE6 1.5.9\r\n");
+    EXPECT_TRUE(config::WriteLine(app / "toconfigure" / "updata.ini", "", error));
+    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\r\n");
+    writeFile(app / "file", "x");
+    EXPECT_FALSE(config::WriteLine(app / "file" / "updata.ini", "x", error));
+    EXPECT_NE(error.find("updata.ini"), std::string::npos);
+}
+
+TEST(WriteLine, TheVersionFileHoldsOneLineAfterEveryWrite) {
+    TempFolder app;
+    std::string error;
+    std::filesystem::create_directories(app / "toconfigure");
+    writeFile(app / "toconfigure" / "dqbb.ini", "0.0.1\r\n9.9.9\r\n");
+    ASSERT_TRUE(config::WriteVersionFile(app.path(), "1.5.8", error)) << error;
+    EXPECT_EQ(readFile(config::currentVersionFile(app.path())), "1.5.8\r\n");
+    EXPECT_EQ(ReadLastLine(config::currentVersionFile(app.path())), "1.5.8");
+}
 
 TEST(ReadLastLine, LineEnds) {
     EXPECT_EQ(lastLineOf("1.5.7\r\n1.5.8\r\n"), "1.5.8");

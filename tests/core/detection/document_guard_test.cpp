@@ -170,3 +170,43 @@ TEST_F(GuardTest, WordGuardDoesNotLookAtExcel) {
     detection::Wordjc(services());
     EXPECT_TRUE(desktop.boxes.empty());
 }
+
+// A prompt closed with Esc or its close button chose nothing: it is asked
+// again until Yes or No.
+struct PromptCase {
+    const char* name;
+    std::vector<int> answers;
+    std::size_t prompts;
+    bool ended; // the program ends (No)
+};
+
+void PrintTo(const PromptCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class GuardPromptTest : public GuardTest, public ::testing::WithParamInterface<PromptCase> {};
+
+TEST_P(GuardPromptTest, PromptClosedWithoutAChoiceIsAskedAgain) {
+    const PromptCase& c = GetParam();
+    run("Word.Application", "Documents", {document()}, "winword.EXE");
+    addProcesses("WINWORD.EXE", {4100});
+    desktop.answers.assign(c.answers.begin(), c.answers.end());
+    detection::Wordjc(services());
+
+    EXPECT_EQ(desktop.boxes.size(), c.prompts);
+    for (const auto& box : desktop.boxes)
+        EXPECT_EQ(box.text, wordPrompt);
+    EXPECT_EQ(desktop.exitCode.has_value(), c.ended);
+    EXPECT_EQ(processes.terminateCalls.empty(), c.ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, GuardPromptTest,
+    ::testing::Values(PromptCase{"YesAfterOneClose", {answer::Dismissed, answer::Yes}, 2, false},
+                      PromptCase{
+                          "NoAfterThreeCloses",
+                          {answer::Dismissed, answer::Dismissed, answer::Dismissed, answer::No},
+                          4,
+                          true},
+                      PromptCase{"NoAfterOneClose", {answer::Dismissed, answer::No}, 2, true}),
+    [](const ::testing::TestParamInfo<PromptCase>& info) { return std::string(info.param.name); });

@@ -33,6 +33,9 @@ protected:
     TempFolder app;
     automation::Registry registry;
     FakeDetectionView view{app.path()};
+    // The status label's lines.
+    detection::StatusLines status;
+    std::string caption() const { return detection_fakes::captionOf(status); }
 };
 
 } // namespace
@@ -42,10 +45,10 @@ TEST_F(DetectionTest, NoSuiteDisablesEveryModeAndJournalsThreeFailures) {
         CodeSet() { text::setAnsiCodeSet("UTF-8"); }
         ~CodeSet() { text::setAnsiCodeSet(""); }
     } utf8;
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
     // The first failure line is appended to the empty caption.
-    EXPECT_EQ(view.caption,
+    EXPECT_EQ(caption(),
               std::string("\r\n") + officeMissing + "\r\n" + v8Missing + "\r\n" + v9Missing);
     for (int option = 1; option <= 4; ++option)
         EXPECT_FALSE(view.enabled[option]) << "Option" << option;
@@ -67,12 +70,12 @@ TEST_F(DetectionTest, NoSuiteDisablesEveryModeAndJournalsThreeFailures) {
 }
 
 TEST_F(DetectionTest, Office2010OnlyReplacesTheCaptionAndLeavesTheServerRunning) {
-    view.caption = "earlier text";
+    status = {"earlier text"};
     auto excel = install("Excel.Application", Value("14.0"));
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
-    EXPECT_EQ(view.caption, std::string("1、本机系统提示: 已安装offcce 2010版本 版本号：14.0") +
-                                "\r\n" + v8Missing + "\r\n" + v9Missing);
+    EXPECT_EQ(caption(), std::string("1、本机系统提示: 已安装offcce 2010版本 版本号：14.0") +
+                             "\r\n" + v8Missing + "\r\n" + v9Missing);
     EXPECT_TRUE(view.enabled[1]);
     EXPECT_TRUE(view.enabled[2]);
     EXPECT_FALSE(view.enabled[3]);
@@ -109,11 +112,39 @@ TEST_F(DetectionTest, OfficeVersionLineForEachReportedVersion) {
         reg.registerClass("excel.application", [excel] { return automation::Object(excel); });
         FakeDetectionView v(app.path());
         v.enabled[1] = v.enabled[2] = false;
-        detection::Officebb(reg, v);
-        EXPECT_EQ(v.caption, c.line) << c.version.debugString();
+        detection::StatusLines lines;
+        detection::Officebb(reg, v, lines);
+        EXPECT_EQ(lines, detection::StatusLines{c.line}) << c.version.debugString();
         // Even an unknown version enables both Microsoft modes.
         EXPECT_TRUE(v.enabled[1] && v.enabled[2]) << c.version.debugString();
         EXPECT_TRUE(v.journalEntries.empty());
+    }
+}
+
+TEST_F(DetectionTest, LibreOfficeServingExcelIsNamedWithItsOwnVersion) {
+    struct Case {
+        const char* name;
+        Value version;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"LibreOffice Calc", Value("7.4"), "1、本机系统提示: 已安装LibreOffice 版本号：7.4"},
+        {"libreoffice", Value("24.2"), "1、本机系统提示: 已安装LibreOffice 版本号：24.2"},
+        // Only a name that begins with it counts.
+        {"Microsoft Excel (LibreOffice)", Value("7.4"),
+         "1、本机系统提示: 已安装offcce 2003或以下版本 版本号：7.4.0"},
+    };
+    for (const Case& c : cases) {
+        automation::Registry reg;
+        auto excel = std::make_shared<FakeApplication>();
+        excel->values["<default>"] = Value(c.name);
+        excel->values["Version"] = c.version;
+        reg.registerClass("excel.application", [excel] { return automation::Object(excel); });
+        FakeDetectionView v(app.path());
+        // The other two lines keep their numbers and texts.
+        const detection::StatusLines lines = detection::detectSuites(reg, v);
+        EXPECT_EQ(lines, (detection::StatusLines{c.line, v8Missing, v9Missing})) << c.name;
+        EXPECT_TRUE(v.enabled[1] && v.enabled[2]) << c.name;
     }
 }
 
@@ -130,12 +161,12 @@ TEST_F(DetectionTest, VersionThatDoesNotConvertEndsTheProbeSilently) {
     install("excel.Application", Value("16.0.4266"));
     install("ET.Application", Value("V8"));
     install("KET.Application", Value(""));
-    view.caption = "before";
+    status = {"before"};
     view.enabled[1] = false; // state left by an earlier step stays as it was
     view.enabled[3] = false;
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
-    EXPECT_EQ(view.caption, "before");
+    EXPECT_EQ(caption(), "before");
     EXPECT_FALSE(view.enabled[1]);
     EXPECT_TRUE(view.enabled[2]);
     EXPECT_FALSE(view.enabled[3]);
@@ -147,11 +178,11 @@ TEST_F(DetectionTest, VersionThatDoesNotConvertEndsTheProbeSilently) {
 
 TEST_F(DetectionTest, OlderWpsPresentNewerMissingEndsWithWpsModesDisabled) {
     install("ET.Application", Value(6.0), Value("WPS 表格"));
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
-    EXPECT_EQ(view.caption, std::string("\r\n") + officeMissing +
-                                "\r\n2、系统wps提示:已安装WPS-V8或以下版本 版本号：6.0\r\n" +
-                                v9Missing);
+    EXPECT_EQ(caption(), std::string("\r\n") + officeMissing +
+                             "\r\n2、系统wps提示:已安装WPS-V8或以下版本 版本号：6.0\r\n" +
+                             v9Missing);
     EXPECT_EQ(view.optionChanges, (std::vector<std::string>{"disable 1", "disable 2", "enable 3",
                                                             "enable 4", "disable 3", "disable 4"}));
     EXPECT_FALSE(view.enabled[3]);
@@ -161,10 +192,10 @@ TEST_F(DetectionTest, OlderWpsPresentNewerMissingEndsWithWpsModesDisabled) {
 
 TEST_F(DetectionTest, NewerWpsPresentOlderMissingEndsWithWpsModesEnabled) {
     install("KET.Application", Value(11), Value("WPS 表格"));
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
-    EXPECT_EQ(view.caption, std::string("\r\n") + officeMissing + "\r\n" + v8Missing +
-                                "\r\n3、系统wps提示:已安装WPS-V9或以上版本 版本号：11.0");
+    EXPECT_EQ(caption(), std::string("\r\n") + officeMissing + "\r\n" + v8Missing +
+                             "\r\n3、系统wps提示:已安装WPS-V9或以上版本 版本号：11.0");
     EXPECT_TRUE(view.enabled[3]);
     EXPECT_TRUE(view.enabled[4]);
 }
@@ -173,11 +204,11 @@ TEST_F(DetectionTest, EmptyDefaultValueWritesItsLineWithoutTouchingTheModes) {
     auto excel = install("excel.Application", Value(14), Value(""));
     install("ET.Application", Value(7), Value());
     install("KET.Application", Value(12), Value(""));
-    view.caption = "before";
+    status = {"before"};
     view.enabled[2] = false;
-    detection::detectSuites(registry, view);
+    status = detection::detectSuites(registry, view, status);
 
-    EXPECT_EQ(view.caption,
+    EXPECT_EQ(caption(),
               "1、系统提示:不能运行Excel或wod程序,请检查是否已安装Microsoft Excel Word软件!"
               "\r\n2、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!"
               "\r\n3、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!");
@@ -197,11 +228,11 @@ TEST_F(DetectionTest, OnlyError429IsReportedWhereverItHappens) {
     // with a description of its own.
     auto et = install("ET.Application", Value(7));
     et->failures.emplace("Version", automation::Error(429, "服务器没有响应"));
-    view.caption = "start";
-    detection::Officebb(registry, view);
-    detection::WPSV8bb(registry, view);
+    status = {"start"};
+    detection::Officebb(registry, view, status);
+    detection::WPSV8bb(registry, view, status);
 
-    EXPECT_EQ(view.caption, std::string("start\r\n") + v8Missing);
+    EXPECT_EQ(caption(), std::string("start\r\n") + v8Missing);
     EXPECT_TRUE(view.enabled[1] && view.enabled[2]);
     EXPECT_FALSE(view.enabled[3] || view.enabled[4]);
     EXPECT_EQ(view.journalEntries,
@@ -211,8 +242,8 @@ TEST_F(DetectionTest, OnlyError429IsReportedWhereverItHappens) {
 
 TEST_F(DetectionTest, ServerThatFailsToStartCountsAsNotInstalled) {
     registry.registerClass("excel.Application", [] { return automation::Object(); });
-    detection::Officebb(registry, view);
-    EXPECT_EQ(view.caption, std::string("\r\n") + officeMissing);
+    detection::Officebb(registry, view, status);
+    EXPECT_EQ(caption(), std::string("\r\n") + officeMissing);
     EXPECT_FALSE(view.enabled[1] || view.enabled[2]);
     ASSERT_EQ(view.journalEntries.size(), 1u);
     EXPECT_EQ(view.journalEntries[0].rfind("错误代码：429错误描述：", 0), 0u);

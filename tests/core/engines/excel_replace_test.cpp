@@ -203,8 +203,8 @@ TEST_F(ExcelReplace, WorkbookWithoutTheTextIsStillSaved) {
 TEST_F(ExcelReplace, PartOfCellCaseIgnoringMatchesAreReplaced) {
     fake.disk[pathOf("a.xls")] = {{{"S", {"Abc 与 aBC 之间", "abc"}}}, 0};
     window.files = {"a.xls"};
-    window.text1 = "abc";
-    window.text2 = "Z";
+    window.find = "abc";
+    window.replacement = "Z";
     run();
     EXPECT_EQ(fake.disk[pathOf("a.xls")].sheets[0].cells,
               std::vector<std::string>({"Z 与 Z 之间", "Z"}));
@@ -324,7 +324,7 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
 TEST_F(ExcelReplace, DryRunFindsOnlyAndClosesWithoutSaving) {
     fake.disk[pathOf("book.xls")] = {{{"一", {"a"}}, {"二", {"x旧y"}}}, 0};
     window.files = {"book.xls"};
-    window.dryRunValue = true;
+    window.searchOnly = true;
     run();
     EXPECT_EQ(server.transcript(), concat({{"create excel.application"},
                                            openCalls("book.xls"),

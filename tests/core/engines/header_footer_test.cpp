@@ -187,11 +187,11 @@ protected:
 
 TEST_F(HeaderFooter, CentredHeaderCallSequence) {
     addDocuments({"a.doc"});
-    window.option5 = true;
-    window.text4 = "公司文件";
-    window.text6 = "黑体";
-    window.text7 = "10.5";
-    window.check1 = true;
+    window.header = true;
+    window.headerContent = "公司文件";
+    window.font = "黑体";
+    window.size = "10.5";
+    window.bold = true;
     run();
     EXPECT_EQ(server.transcript(), concat({{"create Word.Application"},
                                            openDoc("a.doc"),
@@ -223,9 +223,9 @@ TEST_F(HeaderFooter, HeaderPlacementTable) {
         fake.disk.clear();
         window.files.clear();
         addDocuments({"a.doc"});
-        window.option5 = true;
-        window.text4 = "眉";
-        window.combo1 = row.choice;
+        window.header = true;
+        window.headerContent = "眉";
+        window.headerAlign = row.choice;
         run();
         EXPECT_EQ(saved("a.doc").header.text, row.typed);
         EXPECT_EQ(saved("a.doc").header.alignment, row.alignment);
@@ -256,11 +256,11 @@ TEST_F(HeaderFooter, FooterOrdersWithAndWithoutThePageNumber) {
         fake.disk.clear();
         window.files.clear();
         addDocuments({"a.doc"});
-        window.option6 = true;
-        window.text5 = "脚";
-        window.combo2 = row.footerChoice;
-        window.check3 = row.pageNumber;
-        window.combo3 = row.pageChoice;
+        window.footer = true;
+        window.footerContent = "脚";
+        window.footerAlign = row.footerChoice;
+        window.pageNumber = row.pageNumber;
+        window.pageNumberAlign = row.pageChoice;
         run();
         EXPECT_EQ(saved("a.doc").footer.text, row.paragraph);
         EXPECT_EQ(saved("a.doc").footer.alignment, row.alignment);
@@ -270,11 +270,11 @@ TEST_F(HeaderFooter, FooterOrdersWithAndWithoutThePageNumber) {
 
 TEST_F(HeaderFooter, RightFooterWithPageNumberCallSequence) {
     addDocuments({"a.doc"});
-    window.option6 = true;
-    window.text5 = "第一章";
-    window.combo2 = "居右";
-    window.check3 = true;
-    window.combo3 = "居中1";
+    window.footer = true;
+    window.footerContent = "第一章";
+    window.footerAlign = "居右";
+    window.pageNumber = true;
+    window.pageNumberAlign = "居中1";
     run();
     EXPECT_EQ(server.transcript(), concat({{"create Word.Application"},
                                            openDoc("a.doc"),
@@ -295,8 +295,8 @@ TEST_F(HeaderFooter, RightFooterWithPageNumberCallSequence) {
 
 TEST_F(HeaderFooter, PlacementOutsideTheTableTypesNothingButStillSaves) {
     addDocuments({"a.doc"});
-    window.option5 = true;
-    window.combo1 = "中间";
+    window.header = true;
+    window.headerAlign = "中间";
     run();
     EXPECT_EQ(server.transcript(), concat({{"create Word.Application"},
                                            openDoc("a.doc"),
@@ -330,10 +330,10 @@ TEST_F(HeaderFooter, EmptyReadBackGivesTheFailedMarks) {
     addDocuments({"a.doc"});
     fake.headerRange.onGet("Text", "");
     fake.footerRange.onGet("Text", "");
-    window.option5 = true;
+    window.header = true;
     run();
-    window.option5 = false;
-    window.option6 = true;
+    window.header = false;
+    window.footer = true;
     run();
     EXPECT_EQ(window.text3, logOf({"a.doc 写入内容失败", "a.doc 页脚写入内容失败"}));
     EXPECT_EQ(window.journal, Lines({"a.doc 写入内容失败", "a.doc 页脚写入内容失败"}));
@@ -342,15 +342,15 @@ TEST_F(HeaderFooter, EmptyReadBackGivesTheFailedMarks) {
 TEST_F(HeaderFooter, ExistingHeaderIsKept) {
     addDocuments({"a.doc"});
     fake.disk[pathOf("a.doc")].header.text = "旧页眉";
-    window.option5 = true;
-    window.text4 = "新";
+    window.header = true;
+    window.headerContent = "新";
     run();
     EXPECT_EQ(saved("a.doc").header.text, "旧页眉新");
 }
 
 TEST_F(HeaderFooter, OtherModesDoNothing) {
     addDocuments({"a.doc"});
-    window.option5 = true;
+    window.header = true;
     for (Mode mode : {Mode::WpsDoc, Mode::ExcelXls, Mode::WpsXls, Mode::None}) {
         window.modeValue = mode;
         run();
@@ -360,7 +360,7 @@ TEST_F(HeaderFooter, OtherModesDoNothing) {
 }
 
 TEST_F(HeaderFooter, EmptyListCreatesAndQuitsWord) {
-    window.option5 = true;
+    window.header = true;
     run();
     EXPECT_EQ(server.transcript(), Lines({"create Word.Application", "call word.Quit()"}));
     EXPECT_TRUE(window.journal.empty());
@@ -379,7 +379,7 @@ TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {
     addDocuments({"a.doc"});
     window.files = {"a.doc", "missing.doc", "c.doc"};
     fake.disk[pathOf("c.doc")] = {};
-    window.option5 = true;
+    window.header = true;
     run();
     const Lines calls = server.transcript();
     EXPECT_EQ(Lines(calls.end() - 4, calls.end()),
@@ -394,8 +394,9 @@ TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {
 
 TEST_F(HeaderFooter, RefusedFontSizeStopsTheRunAndClosesUnsaved) {
     addDocuments({"a.doc", "b.doc", "c.doc"});
-    window.option6 = true;
-    fake.font.onPut("Size", scripted::failingOnCall(2, Error(automation::errors::WordValueOutOfRange, "数值超出范围")));
+    window.footer = true;
+    fake.font.onPut("Size", scripted::failingOnCall(
+                                2, Error(automation::errors::WordValueOutOfRange, "数值超出范围")));
     run();
     const Lines calls = server.transcript();
     EXPECT_EQ(Lines(calls.end() - 3, calls.end()),
@@ -411,7 +412,7 @@ TEST_F(HeaderFooter, RefusedFontSizeStopsTheRunAndClosesUnsaved) {
 
 TEST_F(HeaderFooter, FailedSaveAfterTheReadBackGivesBothLines) {
     addDocuments({"a.doc", "b.doc"});
-    window.option5 = true;
+    window.header = true;
     fake.doc.onCall("Save", Error(5153, "磁盘已满"));
     run();
     const Lines calls = server.transcript();

@@ -102,20 +102,6 @@ TEST(ZeroVersion, NumbersThatAreZero) {
         EXPECT_FALSE(isZeroVersion(other)) << other;
 }
 
-TEST(TextLine, WrittenInTheAnsiCodePageWithCrLf) {
-    TempFolder app;
-    std::string error;
-    text::setAnsiCodeSet("CP936");
-    EXPECT_TRUE(writeTextLine(app / "toconfigure" / "updata.ini", "版 1.5.9", error));
-    text::setAnsiCodeSet("");
-    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\xB0\xE6 1.5.9\r\n");
-    EXPECT_TRUE(writeTextLine(app / "toconfigure" / "updata.ini", "", error));
-    EXPECT_EQ(readFile(app / "toconfigure" / "updata.ini"), "\r\n");
-    writeFile(app / "file", "x");
-    EXPECT_FALSE(writeTextLine(app / "file" / "updata.ini", "x", error));
-    EXPECT_NE(error.find("updata.ini"), std::string::npos);
-}
-
 TEST(WholeFiles, TheTargetIsReplacedOnlyByAWholeFile) {
     TempFolder app;
     writeFile(app / "update.exe", "old");
@@ -176,4 +162,65 @@ TEST(WholeFiles, CopyReplacesOrLeavesTheTargetAlone) {
     EXPECT_NE(error.find("download.bin"), std::string::npos);
     EXPECT_TRUE(fs::exists(app / "busy" / "inside"));
     EXPECT_FALSE(fs::exists(app / ".busy.new"));
+}
+
+// The chunk loop: 1024-byte chunks written as they come, the progress after
+// each, and a body short of its announced size never taking any place.
+TEST(ChunkLoop, ChunksProgressAndTheAnnouncedSize) {
+    using Outcome = ChunkLoopResult::Outcome;
+    struct Case {
+        const char* name;
+        std::size_t bodySize;
+        std::int64_t announced;
+        int stopAfter; // progress calls answered true before a false; -1: never
+        Outcome outcome;
+        std::vector<std::int64_t> progress;
+    };
+    const Case cases[] = {
+        {"3000 of 3000", 3000, 3000, -1, Outcome::Complete, {2048, 3000, 3000}},
+        {"1000 of 3000", 1000, 3000, -1, Outcome::Short, {1000}},
+        {"2999 of 3000", 2999, 3000, -1, Outcome::Short, {2048, 2999, 2999}},
+        {"size not announced", 1000, 0, -1, Outcome::Complete, {1000}},
+        {"empty body", 0, 0, -1, Outcome::Complete, {}},
+        {"empty body of 10", 0, 10, -1, Outcome::Short, {}},
+        {"window gone", 3000, 3000, 1, Outcome::Stopped, {2048, 3000}},
+    };
+    for (const Case& c : cases) {
+        TempFolder app;
+        writeFile(app / "update.exe", "old");
+        const std::string body(c.bodySize, 'b');
+        std::size_t at = 0;
+        std::vector<int> asked;
+        std::vector<std::int64_t> progress;
+        WholeFileWriter file(app / "update.exe");
+        std::string error;
+        ASSERT_TRUE(file.open(error)) << error;
+        const ChunkLoopResult r = copyChunks(
+            [&](int size) {
+                asked.push_back(size);
+                const std::string chunk = body.substr(at, static_cast<std::size_t>(size));
+                at += chunk.size();
+                return chunk;
+            },
+            file, c.announced,
+            [&](std::int64_t received) {
+                progress.push_back(received);
+                return c.stopAfter < 0 || static_cast<int>(progress.size()) <= c.stopAfter;
+            },
+            "http://host/f");
+        EXPECT_EQ(r.outcome, c.outcome) << c.name;
+        EXPECT_EQ(progress, c.progress) << c.name;
+        for (int size : asked)
+            EXPECT_EQ(size, 1024) << c.name;
+        if (c.outcome == Outcome::Complete) {
+            EXPECT_EQ(r.received, static_cast<std::int64_t>(c.bodySize)) << c.name;
+            ASSERT_TRUE(file.commit(error)) << error;
+            EXPECT_EQ(readFile(app / "update.exe"), body) << c.name;
+        }
+        if (c.outcome == Outcome::Short) {
+            EXPECT_NE(r.error.find("http://host/f"), std::string::npos) << r.error;
+            EXPECT_NE(r.error.find(std::to_string(c.announced)), std::string::npos) << r.error;
+            EXPECT_NE(r.error.find(std::to_string(c.bodySize)), std::string::npos) << r.error;
+        }
+    }
 }

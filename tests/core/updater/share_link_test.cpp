@@ -57,6 +57,25 @@ TEST(ShareLinkRequests, MethodsAddressesHeadersInOrderAndBodies) {
     EXPECT_FALSE(file.followRedirects);
 }
 
+// Every request of the resolution is bounded as a whole, not only while the
+// line is silent: a server that drips its answer cannot hold the updater.
+TEST(ShareLinkRequests, EachRequestHasATotalTimeLimit) {
+    const net::Request requests[] = {
+        sharePageRequest("http://s.example/abc", base),
+        framePageRequest(base + "/fn?" + word30),
+        downProcessRequest(word40, base),
+        redirectRequest("https://dl.example.org/file/?abc"),
+    };
+    for (const net::Request& r : requests) {
+        EXPECT_EQ(r.timeouts.totalMs, kRequestTotalMs) << r.url;
+        // The silent-line limits stay those of the platform's request object.
+        EXPECT_EQ(r.timeouts.connectMs, 60'000) << r.url;
+        EXPECT_EQ(r.timeouts.receiveMs, 30'000) << r.url;
+    }
+    EXPECT_GT(kRequestTotalMs, 30'000);
+    EXPECT_LE(4 * kRequestTotalMs, 5 * 60'000);
+}
+
 TEST(FramePath, FirstMatchWithAtLeastThirtyWordCharacters) {
     EXPECT_EQ(FindFramePath("<iframe src=\"/fn?" + word30 + "\" ></iframe>"), "/fn?" + word30);
     // 29 characters are too few; the next candidate is taken.

@@ -1,12 +1,14 @@
 // The three batch operations run through the LibreOffice server on real
 // .doc and .xls files, as the window's word.doc and excel.xls modes run them.
 
+#include "core/detection/suite_detection.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
 #include "core/engines/word_replace.h"
-#include "support/fake_window.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/fake_suites.h"
+#include "support/fake_window.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +81,8 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     const long long headerTime = office_testing::modificationTime(folder_ / "c-header.doc");
 
     window_.modeValue = engines::Mode::WordDoc;
-    window_.text1 = "apple";
-    window_.text2 = "pear";
+    window_.find = "apple";
+    window_.replacement = "pear";
     engines::wordReplace(window_, window_, registry_);
 
     ASSERT_EQ(window_.journal.size(), 5u) << window_.text3;
@@ -97,8 +99,8 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
     EXPECT_EQ(office_testing::modificationTime(folder_ / "c-header.doc"), headerTime);
 
     // A second run with Chinese text: its lines follow the first run's.
-    window_.text1 = "苹果";
-    window_.text2 = "梨";
+    window_.find = "苹果";
+    window_.replacement = "梨";
     engines::wordReplace(window_, window_, registry_);
     ASSERT_EQ(window_.journal.size(), 10u);
     EXPECT_EQ(window_.journal[8], "d-中文.doc 已替换内容");
@@ -132,8 +134,8 @@ TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
     const long long untouched = office_testing::modificationTime(folder_ / "b-none.xls");
 
     window_.modeValue = engines::Mode::ExcelXls;
-    window_.text1 = "apple";
-    window_.text2 = "pear";
+    window_.find = "apple";
+    window_.replacement = "pear";
     engines::excelReplace(window_, window_, registry_);
 
     EXPECT_EQ(window_.text3,
@@ -155,33 +157,33 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
                "doc");
     // Header, centred, 宋体 14 bold, into both documents.
     window_.modeValue = engines::Mode::WordDoc;
-    window_.option5 = true;
-    window_.text4 = "公司机密";
-    window_.combo1 = "居中";
-    window_.text6 = "宋体";
-    window_.text7 = "14";
-    window_.check1 = true;
+    window_.header = true;
+    window_.headerContent = "公司机密";
+    window_.headerAlign = "居中";
+    window_.font = "宋体";
+    window_.size = "14";
+    window_.bold = true;
     engines::writeHeadersAndFooters(window_, window_, window_, registry_);
     EXPECT_EQ(window_.text3, logOf({"kept.doc 已写入内容", "plain.doc 已写入内容"}));
 
     // Footer "居右" with the page number "居中1" into plain.doc only.
     window_.files = {"plain.doc"};
-    window_.option5 = false;
-    window_.option6 = true;
-    window_.text5 = "第一稿";
-    window_.combo2 = "居右";
-    window_.check3 = true;
-    window_.combo3 = "居中1";
-    window_.check1 = false;
-    window_.text7 = "10";
+    window_.header = false;
+    window_.footer = true;
+    window_.footerContent = "第一稿";
+    window_.footerAlign = "居右";
+    window_.pageNumber = true;
+    window_.pageNumberAlign = "居中1";
+    window_.bold = false;
+    window_.size = "10";
     engines::writeHeadersAndFooters(window_, window_, window_, registry_);
     const std::string footerText = "第1页" + std::string(22, ' ') + "第一稿";
     EXPECT_EQ(window_.journal.back(), "plain.doc 页脚已写入内容" + footerText + "\r");
 
     // Footer "居左" with the page number "居中2" into kept.doc.
     window_.files = {"kept.doc"};
-    window_.combo2 = "居左";
-    window_.combo3 = "居中2";
+    window_.footerAlign = "居左";
+    window_.pageNumberAlign = "居中2";
     engines::writeHeadersAndFooters(window_, window_, window_, registry_);
     EXPECT_EQ(window_.journal.back(),
               "kept.doc 页脚已写入内容第一稿" + std::string(26, ' ') + "第1页\r");
@@ -230,8 +232,8 @@ TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
     office_testing::ageFile(folder_ / "a.doc");
     const std::string before = readFile(folder_ / "a.doc");
     window_.modeValue = engines::Mode::WordDoc;
-    window_.option5 = true;
-    window_.text7 = "小四";
+    window_.header = true;
+    window_.size = "小四";
     engines::writeHeadersAndFooters(window_, window_, window_, registry_);
     ASSERT_EQ(window_.journal.size(), 1u) << window_.text3;
     EXPECT_EQ(window_.journal[0].rfind("a.doc 处理失败：", 0), 0u) << window_.journal[0];
@@ -240,3 +242,20 @@ TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
 }
 
 } // namespace
+
+// With LibreOffice serving the Excel class, status line 1 names LibreOffice
+// and the version it reports, never an Office version; lines 2 and 3 keep
+// their numbers and texts, and the Microsoft modes are enabled.
+TEST_F(Operations, DetectionNamesLibreOfficeInTheFirstStatusLine) {
+    const auto installation = libreoffice::findInstallation();
+    ASSERT_TRUE(installation);
+    detection_fakes::FakeDetectionView view(folder_.path());
+    const detection::StatusLines lines = detection::detectSuites(registry_, view);
+    EXPECT_EQ(lines, (detection::StatusLines{
+                         "1、本机系统提示: 已安装LibreOffice 版本号：" + installation->version,
+                         "2、未安装WPS-V8或以下版本", "3、未安装WPS-V9或以上版本"}));
+    EXPECT_TRUE(view.enabled[1] && view.enabled[2]);
+    EXPECT_FALSE(view.enabled[3] || view.enabled[4]);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find("offcce"), std::string::npos) << line;
+}

@@ -17,6 +17,7 @@
 #include <string>
 
 class QAction;
+class QCloseEvent;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -65,53 +66,57 @@ public:
     // Appends the line and CR LF to the log box.
     void appendLog(const std::string& line);
 
-    // The pending journal entry, set by callers right before `rz`.
-    std::string journalLine;
-    // `rz`: appends the journal line with date and time to the day's journal.
-    void rz();
+    // `rz`, the journal writer of the window: appends `journalLine` with date
+    // and time to the day's journal; an entry that cannot be written is
+    // skipped and the caller goes on.
+    void rz(const std::string& journalLine);
+
+    // True while a batch run goes on: the window repaints and shows each log
+    // line as it comes, but takes no input and starts no second run.
+    bool running() const { return running_; }
 
     // Controls, named as the layout names them.
-    QTabWidget* SSTab1;
-    QGroupBox* Frame1;
-    QGroupBox* Frame2;
-    QGroupBox* Frame3;
-    QGroupBox* Frame4;
-    QGroupBox* Frame5;
-    QGroupBox* Frame6;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label5;
-    std::array<QLabel*, 3> Label4;
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QRadioButton* Option3;
-    QRadioButton* Option4;
-    QRadioButton* Option5;
-    QRadioButton* Option6;
-    DriveList* Drive1;
-    DirList* Dir1;
-    FileList* File1;
-    QPlainTextEdit* Text1;
-    QPlainTextEdit* Text2;
-    QPlainTextEdit* Text3;
-    QLineEdit* Text4;
-    QLineEdit* Text5;
-    QLineEdit* Text6;
-    QLineEdit* Text7;
-    QComboBox* Combo1;
-    QComboBox* Combo2;
-    QComboBox* Combo3;
-    QCheckBox* Check1;
-    QCheckBox* Check3;
-    QPushButton* Command1;
-    QPushButton* Command2;
-    QPushButton* Command3;
-    QTimer* Timer1;
-    QAction* gy;
-    QMenu* gjgx;
-    QAction* gxqk;
-    QAction* das;
+    QTabWidget* SSTab1;            // the tabs; the first holds everything
+    QGroupBox* Frame1;             // lists and log box
+    QGroupBox* Frame2;             // "所在文件夹": Drive1 and Dir1
+    QGroupBox* Frame3;             // "选择文档格式": the four modes
+    QGroupBox* Frame4;             // "要替换的文档": File1
+    QGroupBox* Frame5;             // "Word 页眉 页脚 页码"
+    QGroupBox* Frame6;             // "文档 表格替换"
+    QLabel* Label1;                // "微软"
+    QLabel* Label2;                // suite detection status, three lines
+    QLabel* Label3;                // "金山wps"
+    QLabel* Label5;                // empty status area beside Label2
+    std::array<QLabel*, 3> Label4; // "字体", "字号", "加粗"
+    QRadioButton* Option1;         // mode word.doc
+    QRadioButton* Option2;         // mode excel.xls
+    QRadioButton* Option3;         // mode wps.doc
+    QRadioButton* Option4;         // mode wps.xls
+    QRadioButton* Option5;         // write the header
+    QRadioButton* Option6;         // write the footer
+    DriveList* Drive1;             // volumes
+    DirList* Dir1;                 // the folder of a run
+    FileList* File1;               // the documents of a run
+    QPlainTextEdit* Text1;         // text to find
+    QPlainTextEdit* Text2;         // replacement
+    QPlainTextEdit* Text3;         // log box, one line per result
+    QLineEdit* Text4;              // header text
+    QLineEdit* Text5;              // footer text
+    QLineEdit* Text6;              // font name
+    QLineEdit* Text7;              // font size
+    QComboBox* Combo1;             // header placement
+    QComboBox* Combo2;             // footer placement, paired with Combo3
+    QComboBox* Combo3;             // page-number placement
+    QCheckBox* Check1;             // bold
+    QCheckBox* Check3;             // "插入页码": page number in the footer
+    QPushButton* Command1;         // Word batch replace
+    QPushButton* Command2;         // Excel batch replace
+    QPushButton* Command3;         // header and footer writer
+    QTimer* Timer1;                // title notice of a newer version
+    QAction* gy;                   // menu "关于": the About box
+    QMenu* gjgx;                   // menu "工具更新"
+    QAction* gxqk;                 // "更新情况": starts the updater
+    QAction* das;                  // menu "微信好友": the contact window
 
 public slots:
     // Mode handlers: word.doc, excel.xls, wps.doc, wps.xls.
@@ -162,7 +167,15 @@ private:
     // update menu; starts the title notice when there is one.
     void CheckForUpdate();
     void showError(const std::string& text);
+    // Runs one batch operation: the window takes no input meanwhile, and a
+    // run asked for while one goes on is not started.
+    template <typename Operation> void runBatch(Operation&& operation);
 
+protected:
+    // The window cannot be closed during a run.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     std::filesystem::path appFolder_;
     platform::DesktopServices& desktop_;
     automation::Registry& registry_;
@@ -171,4 +184,5 @@ private:
     QString currentDrive_;
     support_files::PayloadSource payloads_;
     std::string versionPageUrl_;
+    bool running_ = false;
 };

@@ -1,9 +1,10 @@
-#include "batchreplace/form1.h"
+#include "batchreplace/main_window.h"
 #include "core/text/paths.h"
 
 #include "batchreplace/contact_window.h"
 #include "batchreplace/decoration.h"
 #include "batchreplace_version.h"
+#include "core/config/version_files.h"
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
 #include "core/engines/excel_replace.h"
@@ -18,7 +19,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,7 +33,6 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include <fstream>
 #include <system_error>
 
 using desktop::twipsRect;
@@ -154,8 +156,12 @@ void Form1::buildControls() {
     Text1->setPlainText("输入原内容\n");
     Text2 = place(new QPlainTextEdit(Frame6), 100, 840, 3840, 375);
     Text2->setPlainText("输入新替换内容\n");
-    for (QPlainTextEdit* box : {Text1, Text2})
+    for (QPlainTextEdit* box : {Text1, Text2}) {
         box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // Tab moves to the next control, as in a Windows text box: a typed
+        // tab would become part of the text to find.
+        box->setTabChangesFocus(true);
+    }
     Command1 = place(new QPushButton("doc文档替换", Frame6), 240, 1440, 1335, 495);
     Command2 = place(new QPushButton("xls表格替换", Frame6), 2580, 1440, 1335, 495);
 
@@ -301,14 +307,9 @@ void Form1::ensureFolder(const char* name) {
 }
 
 void Form1::writeVersionFile() {
-    const std::filesystem::path file = appFolder_ / "toconfigure" / "dqbb.ini";
-    const std::string bytes = text::utf8ToAnsi(versionText() + "\r\n");
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        showError("无法写入版本文件“" + text::pathToUtf8(file) + "”。请检查该文件夹是否可写。");
+    std::string error;
+    if (!config::WriteVersionFile(appFolder_, versionText(), error))
+        showError(error + "。请检查该文件夹是否可写。");
 }
 
 void Form1::CheckForUpdate() {
@@ -332,28 +333,17 @@ void Form1::showError(const std::string& text) {
 
 namespace {
 
-// The status label, the mode options and the journal as the detection sees them.
+// The mode options and the journal as the detection sees them.
 class DetectionAdapter : public detection::DetectionView {
 public:
     explicit DetectionAdapter(Form1& form) : form_(form) {}
-    std::string statusCaption() const override { return boxTextOf(form_.Label2->text()); }
-    void setStatusCaption(const std::string& caption) override {
-        QString shown = q(caption);
-        shown.replace("\r\n", "\n");
-        form_.Label2->setText(shown);
-    }
     void setModeOptionEnabled(detection::ModeOption option, bool enabled) override {
         QRadioButton* options[] = {form_.Option1, form_.Option2, form_.Option3, form_.Option4};
         options[static_cast<int>(option) - 1]->setEnabled(enabled);
     }
-    void setJournalLine(const std::string& line) override { form_.journalLine = line; }
-    void rz() override { form_.rz(); }
+    void rz(const std::string& journalLine) override { form_.rz(journalLine); }
 
 private:
-    static std::string boxTextOf(QString shown) {
-        shown.replace("\n", "\r\n");
-        return shown.toStdString();
-    }
     Form1& form_;
 };
 
@@ -361,7 +351,11 @@ private:
 
 void Form1::detectSuites() {
     DetectionAdapter view(*this);
-    detection::detectSuites(registry_, view);
+    // The caption is the lines joined by CR LF; a Qt label breaks at LF.
+    QStringList lines;
+    for (const std::string& line : detection::detectSuites(registry_, view))
+        lines << q(line);
+    Label2->setText(lines.join('\n'));
 }
 
 void Form1::Wordjc() {
@@ -416,6 +410,9 @@ void Form1::Option4_Click() {
 
 void Form1::Drive1_Change() {
     const QString drive = Drive1->drive();
+    // Picking the drive already chosen leaves the folder where it is.
+    if (drive == currentDrive_)
+        return;
     QString error;
     if (!Dir1->setPath(drive, error)) {
         showError(error.toStdString());
@@ -432,6 +429,9 @@ void Form1::openFolder(const QString& folder) {
 }
 
 void Form1::Dir1_Change() {
+    // A folder on another volume (a mount point) shows that volume.
+    Drive1->selectVolumeOf(Dir1->path());
+    currentDrive_ = Drive1->drive();
     File1->setPath(Dir1->path());
     const bool hasFiles = File1->fileCount() > 0;
     if (Option1->isChecked() || Option3->isChecked()) {
@@ -486,8 +486,7 @@ public:
     bool boldTicked() const override { return f.Check1->isChecked(); }
 
     void appendLogLine(const std::string& line) override { f.appendLog(line); }
-    void setJournalLine(const std::string& line) override { f.journalLine = line; }
-    void rz() override { f.rz(); }
+    void rz(const std::string& journalLine) override { f.rz(journalLine); }
 
 private:
     Form1& f;
@@ -495,19 +494,78 @@ private:
 
 } // namespace
 
-void Form1::Command1_Click() {
+namespace {
+
+// While a run goes on: the user's input to the window is dropped, so that
+// it repaints and shows the log without any control reacting.
+class InputBlocker : public QObject {
+public:
+    explicit InputBlocker(QWidget* window) : window_(window) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+            break;
+        default:
+            return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(target);
+        return widget && widget->window() == window_;
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+template <typename Operation> void Form1::runBatch(Operation&& operation) {
+    if (running_)
+        return;
+    running_ = true;
+    const InputBlocker blocker(this);
     WindowBinding window(*this);
-    engines::wordReplace(window, window, registry_);
+    try {
+        operation(window);
+    } catch (...) {
+        running_ = false;
+        throw;
+    }
+    running_ = false;
+}
+
+void Form1::Command1_Click() {
+    runBatch([this](WindowBinding& window) { engines::wordReplace(window, window, registry_); });
 }
 
 void Form1::Command2_Click() {
-    WindowBinding window(*this);
-    engines::excelReplace(window, window, registry_);
+    runBatch([this](WindowBinding& window) { engines::excelReplace(window, window, registry_); });
 }
 
 void Form1::Command3_Click() {
-    WindowBinding window(*this);
-    engines::writeHeadersAndFooters(window, window, window, registry_);
+    runBatch([this](WindowBinding& window) {
+        engines::writeHeadersAndFooters(window, window, window, registry_);
+    });
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 // ---------------------------------------------------------------- combo pairing
@@ -542,7 +600,7 @@ void Form1::gxqk_Click() {
 }
 
 void Form1::das_Click() {
-    ContactWindow form3(this);
+    Form3 form3(this);
     form3.exec();
 }
 
@@ -565,8 +623,14 @@ void Form1::appendLog(const std::string& line) {
     Text3->moveCursor(QTextCursor::End);
     Text3->insertPlainText(q(line) + "\n");
     Text3->moveCursor(QTextCursor::End);
+    if (running_) {
+        // The line is the run's progress: it is shown now, and the window
+        // repaints while its input is held off.
+        Text3->viewport()->repaint();
+        QCoreApplication::processEvents();
+    }
 }
 
-void Form1::rz() {
-    journal_.rz(journalLine);
+void Form1::rz(const std::string& journalLine) {
+    (void)journal_.rz(journalLine);
 }

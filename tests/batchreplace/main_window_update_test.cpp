@@ -1,11 +1,11 @@
 // The main window's start: support files, the update check against a local
 // version page, the update menu's captions and the title notice.
 
-#include "batchreplace/form1.h"
+#include "batchreplace/main_window.h"
 #include "core/config/version_files.h"
 #include "core/platform/app_folder.h"
-#include "support/fake_suites.h"
 #include "support/fake_desktop.h"
+#include "support/fake_suites.h"
 #include "support/local_servers.h"
 #include "support/temp_folder.h"
 
@@ -192,4 +192,4 @@ private slots:
 };
 
 QTEST_MAIN(Form1UpdateTest)
-#include "form1_update_test.moc"
+#include "main_window_update_test.moc"
