@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
 #endif
 
     desktop::QtDesktopServices desktopServices;
-    Form1 form1(platform::executableFolder(), desktopServices);
+    Form1 form1(platform::applicationFolder(), desktopServices);
     desktopServices.setParent(&form1);
     form1.setPayloads(payloads::find);
     form1.Form_Load();

@@ -9,6 +9,8 @@
 #include "core/engines/word_replace.h"
 #include "core/journal.h"
 
+#include "batchreplace_version.h"
+
 #include <map>
 #include <optional>
 #include <set>
@@ -213,6 +215,11 @@ int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const E
 
 } // namespace
 
+std::string versionText() {
+    return std::to_string(build_version::major) + "." + std::to_string(build_version::minor) + "." +
+           std::to_string(build_version::revision);
+}
+
 std::string usage() {
     return "用法：\n"
            "  batchreplace-cli word-replace  --folder 文件夹 --find 原内容 --replace 新内容 "
@@ -224,8 +231,9 @@ std::string usage() {
            "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
            "                   [--font 字体] [--size 字号] [--bold]\n"
            "  batchreplace-cli detect\n"
-           "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 "
-           "Journal（默认为程序所在文件夹）。\n"
+           "  batchreplace-cli --help | --version\n"
+           "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 Journal（默认为程序所在"
+           "文件夹；安装到系统中的程序为 ~/.local/share/batchreplace）。\n"
            "--dry-run 只查找并报告含有原内容的文档（工作表），不修改、不保存任何文档。\n"
            "退出码：0 全部处理完成，1 有文档处理失败，2 参数错误。\n";
 }
@@ -235,6 +243,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         (args.empty() ? err : out) << usage();
         return args.empty() ? kUsageError : kAllProcessed;
+    }
+    if (args[0] == "--version") {
+        out << "batchreplace-cli " << versionText() << "\n";
+        return kAllProcessed;
     }
     const std::string command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());

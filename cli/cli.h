@@ -33,4 +33,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 // The usage text.
 std::string usage();
 
+// The version text: major.minor.revision of the program's version (1.5.8).
+std::string versionText();
+
 } // namespace cli

@@ -56,6 +56,6 @@ int main(int argc, char* argv[]) {
     libreoffice::registerClasses(registry);
     const bool terminal = isatty(2) != 0;
 #endif
-    const cli::Environment env{registry, platform::executableFolder(), terminal};
+    const cli::Environment env{registry, platform::applicationFolder(), terminal};
     return cli::run(args, std::cout, std::cerr, env);
 }

@@ -15,15 +15,17 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("update");
 
+    // Beside the main program, which wrote this updater into its application folder.
+    const std::filesystem::path appFolder = platform::applicationFolder();
     desktop::QtDesktopServices desktopServices;
-    updater::Form1 form1(platform::executableFolder(), desktopServices);
+    updater::Form1 form1(appFolder, desktopServices);
     desktopServices.setParent(&form1);
 
     // A newer version: the update window takes over, shown once its load
     // (fetch, link resolution, start of the download) has returned.
     std::unique_ptr<updater::Form2> form2;
     form1.setHandOver([&] {
-        form2 = std::make_unique<updater::Form2>(platform::executableFolder(), desktopServices,
+        form2 = std::make_unique<updater::Form2>(appFolder, desktopServices,
                                                  form1.versionInformation());
         desktopServices.setParent(form2.get());
         form2->Form_Load();

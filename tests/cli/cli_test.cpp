@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 using testing_support::readFile;
@@ -216,6 +217,30 @@ TEST_F(Cli, UsageErrorsNameWhatIsWrong) {
         EXPECT_TRUE(out.str().empty());
     }
     EXPECT_TRUE(server.transcript().empty()); // nothing was started
+}
+
+TEST_F(Cli, HelpAndVersionGoToStandardOutputWithStatusZero) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string printed;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, cli::usage()},
+        {{"-h"}, cli::usage()},
+        {{"--version"}, "batchreplace-cli " + cli::versionText() + "\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args), cli::kAllProcessed) << c.args[0];
+        EXPECT_EQ(out.str(), c.printed);
+        EXPECT_TRUE(err.str().empty()) << err.str();
+    }
+    EXPECT_EQ(run({"detect", "--version"}), cli::kUsageError);
+    EXPECT_NE(err.str().find("不认识的选项 --version"), std::string::npos) << err.str();
+    // The version text is the window's: major.minor.revision, not the four
+    // numbers of the file version.
+    EXPECT_TRUE(std::regex_match(cli::versionText(), std::regex(R"(\d+\.\d+\.\d+)")))
+        << cli::versionText();
+    EXPECT_NE(cli::usage().find("--version"), std::string::npos);
 }
 
 TEST_F(Cli, EmptyListIsAUsageError) {
