@@ -27,7 +27,8 @@ Arguments::Arguments(const automation::Args& args, std::vector<std::string_view>
             }
         }
         if (!known)
-            throw Error(automation::errors::NamedArgumentNotFound, "找不到命名参数 " + named.name + "。");
+            throw Error(automation::errors::NamedArgumentNotFound,
+                        "找不到命名参数 " + named.name + "。");
     }
 }
 
@@ -49,7 +50,8 @@ const Value* Arguments::find(std::string_view parameter) const {
 const Value& Arguments::required(std::string_view parameter) const {
     const Value* v = find(parameter);
     if (!v)
-        throw Error(automation::errors::ArgumentNotOptional, "参数 " + std::string(parameter) + " 不是可选的。");
+        throw Error(automation::errors::ArgumentNotOptional,
+                    "参数 " + std::string(parameter) + " 不是可选的。");
     return *v;
 }
 

@@ -79,12 +79,10 @@ struct ApplicationSettings {
 // Writer" for `program` "Writer"), `Version`, and `Visible`, `DisplayAlerts`
 // and `ScreenUpdating` from `settings`; absent for every other member. None
 // of them needs the office.
-std::optional<automation::Value> answerApplicationSetting(automation::CallKind kind,
-                                                          std::string_view member,
-                                                          const automation::Args& args,
-                                                          ApplicationSettings& settings,
-                                                          const Installation& installation,
-                                                          std::string_view program);
+std::optional<automation::Value>
+answerApplicationSetting(automation::CallKind kind, std::string_view member,
+                         const automation::Args& args, ApplicationSettings& settings,
+                         const Installation& installation, std::string_view program);
 
 // The items of a collection, for `For Each`.
 class Listing : public automation::Enumeration {

@@ -79,8 +79,7 @@ struct SearchSettings {
 };
 
 struct ExcelState {
-    explicit ExcelState(std::shared_ptr<Session> session)
-        : books(std::move(session), kWorkbooks) {}
+    explicit ExcelState(std::shared_ptr<Session> session) : books(std::move(session), kWorkbooks) {}
     OpenDocuments books;
     ApplicationSettings settings{false, Value(true), Value(true)};
     SearchSettings search;
@@ -113,7 +112,8 @@ void applyArguments(SearchSettings& settings, const Arguments& a, bool withLookI
     if (withLookIn) {
         if (const Value* v = a.find("LookIn")) {
             const auto lookIn = v->toInteger();
-            if (lookIn != excel::lookIn::Formulas && lookIn != excel::lookIn::Values && lookIn != excel::lookIn::Comments)
+            if (lookIn != excel::lookIn::Formulas && lookIn != excel::lookIn::Values &&
+                lookIn != excel::lookIn::Comments)
                 throw Error(kFailure, "LookIn 参数 " + std::to_string(lookIn) + " 无效。");
             settings.lookIn = static_cast<int>(lookIn);
         }
@@ -149,7 +149,9 @@ void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const 
     uno::setProperty(properties, "SearchWords", Any(settings.whole));
     uno::setProperty(properties, "SearchByRow", Any(settings.byRows));
     uno::setProperty(properties, "SearchBackwards", Any(backwards));
-    const sal_Int16 type = lookIn == excel::lookIn::Values ? 1 : lookIn == excel::lookIn::Comments ? 2 : 0;
+    const sal_Int16 type = lookIn == excel::lookIn::Values     ? 1
+                           : lookIn == excel::lookIn::Comments ? 2
+                                                               : 0;
     uno::setProperty(properties, "SearchType", Any(type));
     uno::setProperty(properties, "SearchRegularExpression", Any(false));
     uno::setProperty(properties, "SearchSimilarity", Any(false));
@@ -324,8 +326,13 @@ private:
         configure(uno::must<css::util::XSearchDescriptor>(descriptor), what, state_->search,
                   excel::lookIn::Formulas, false);
         descriptor->setReplaceString(toOUString(replacement));
-        refuseLockedHits(uno::must<css::util::XSearchDescriptor>(descriptor), what);
-        if (replaceable->replaceAll(uno::must<css::util::XSearchDescriptor>(descriptor)) > 0)
+        const Reference<css::util::XSearchDescriptor> search =
+            uno::must<css::util::XSearchDescriptor>(descriptor);
+        refuseLockedHits(search, what);
+        // Found is changed: a workbook opened read-only keeps its cells, and
+        // saving it must fail, not pass for a save of an unchanged one.
+        const bool found = replaceable->findFirst(search).is();
+        if (replaceable->replaceAll(search) > 0 || found)
             book_->changed = true;
         return Value(true);
     }
@@ -352,18 +359,17 @@ private:
                 for (sal_Int32 column = address.StartColumn; column <= address.EndColumn;
                      ++column) {
                     const auto protection = uno::propertyOf<css::util::CellProtection>(
-                        uno::must<css::beans::XPropertySet>(
-                            sheet->getCellByPosition(column, row)),
+                        uno::must<css::beans::XPropertySet>(sheet->getCellByPosition(column, row)),
                         "CellProtection");
                     if (!protection.IsLocked)
                         continue;
                     const std::string sheetName =
                         toUtf8(uno::must<css::container::XNamed>(sheet)->getName());
-                    throw Error(kFailure,
-                                "工作表“" + sheetName + "”受保护：单元格 " + columnName(column) +
-                                    std::to_string(row + 1) + " 含有“" + what +
-                                    "”，但不能修改（工作簿" + text::quotedPath(book_->path) +
-                                    "）。请在 Excel 中撤销该工作表的保护后再试。");
+                    throw Error(kFailure, "工作表“" + sheetName + "”受保护：单元格 " +
+                                              columnName(column) + std::to_string(row + 1) +
+                                              " 含有“" + what + "”，但不能修改（工作簿" +
+                                              text::quotedPath(book_->path) +
+                                              "）。请在 Excel 中撤销该工作表的保护后再试。");
                 }
             }
         }
@@ -600,7 +606,8 @@ protected:
 } // namespace
 
 Object newExcelApplication(std::shared_ptr<Session> session) {
-    return Object(std::make_shared<ExcelApplication>(std::make_shared<ExcelState>(std::move(session))));
+    return Object(
+        std::make_shared<ExcelApplication>(std::make_shared<ExcelState>(std::move(session))));
 }
 
 } // namespace libreoffice

@@ -87,9 +87,8 @@ public:
     void activate(const OfficeDocumentPtr& document) { active_ = document; }
 
     // Opens a file; `make` makes the model's record of the loaded document.
-    OfficeDocumentPtr
-    open(const std::string& path, bool readOnly,
-         const std::function<OfficeDocumentPtr(const LoadedDocument&)>& make);
+    OfficeDocumentPtr open(const std::string& path, bool readOnly,
+                           const std::function<OfficeDocumentPtr(const LoadedDocument&)>& make);
     // Stores a changed document over its file; an unchanged one is left as
     // it is.
     void save(OfficeDocument& document);

@@ -35,10 +35,10 @@ void OfficeErrors::rethrow(long errorNumber, const std::string& subject) {
     } catch (const std::exception& e) {
         throw Error(errorNumber, e.what());
     } catch (...) {
-        throw Error(errorNumber, "LibreOffice 接口出现未知错误" +
-                                     (subject.empty() ? std::string()
-                                                      : "（" + text::quotedPath(subject) + "）") +
-                                     "。");
+        throw Error(
+            errorNumber,
+            "LibreOffice 接口出现未知错误" +
+                (subject.empty() ? std::string() : "（" + text::quotedPath(subject) + "）") + "。");
     }
 }
 

@@ -180,11 +180,9 @@ void OfficeProcess::start() {
             const std::string how = WIFEXITED(status)
                                         ? "退出码 " + std::to_string(WEXITSTATUS(status))
                                         : "信号 " + std::to_string(WTERMSIG(status));
-            throw Error(
-                automation::errors::CannotCreateObject,
-                cannotStart + "它在启动时退出（" + how + "）。详细信息见 " +
-                    logPath().string() +
-                    "。请检查 LibreOffice 是否完整安装。");
+            throw Error(automation::errors::CannotCreateObject,
+                        cannotStart + "它在启动时退出（" + how + "）。详细信息见 " +
+                            logPath().string() + "。请检查 LibreOffice 是否完整安装。");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

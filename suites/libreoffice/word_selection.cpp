@@ -221,7 +221,7 @@ protected:
         }
         if (sameName(member, "Type")) {
             if (kind == CallKind::Put)
-                return {};   // one kind of view only; nothing is shown
+                return {}; // one kind of view only; nothing is shown
             return Value(word::PrintView);
         }
         unknownMember(member);

@@ -92,8 +92,8 @@ private:
                 throw Error(automation::errors::InvalidArgument,
                             std::string("不支持按 ") + unsupported + " 查找。");
         }
-        const int mode =
-            a.has("Replace") ? static_cast<int>(a.find("Replace")->toInteger()) : word::replace::None;
+        const int mode = a.has("Replace") ? static_cast<int>(a.find("Replace")->toInteger())
+                                          : word::replace::None;
         if (mode != word::replace::None && mode != word::replace::One && mode != word::replace::All)
             throw Error(automation::errors::InvalidArgument,
                         "Replace 参数 " + std::to_string(mode) + " 无效（应为 0、1 或 2）。");
@@ -305,8 +305,8 @@ protected:
             return Value(static_cast<int>(state_->documents.list().size()));
         if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
             args.positional.size() == 1)
-            return make<WordDocumentObject>(
-                state_, asDocument(state_->documents.item(args.positional[0])));
+            return make<WordDocumentObject>(state_,
+                                            asDocument(state_->documents.item(args.positional[0])));
         unknownMember(member);
     }
 };
@@ -346,7 +346,8 @@ protected:
 } // namespace
 
 Object newWordApplication(std::shared_ptr<Session> session) {
-    return Object(std::make_shared<WordApplication>(std::make_shared<WordState>(std::move(session))));
+    return Object(
+        std::make_shared<WordApplication>(std::make_shared<WordState>(std::move(session))));
 }
 
 } // namespace libreoffice

@@ -187,7 +187,8 @@ void seek(WordDocument& document, int view) {
         story = document.text->getText();
     } else if (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter ||
                view == word::seek::PrimaryHeader || view == word::seek::PrimaryFooter) {
-        const bool header = view == word::seek::CurrentPageHeader || view == word::seek::PrimaryHeader;
+        const bool header =
+            view == word::seek::CurrentPageHeader || view == word::seek::PrimaryHeader;
         Reference<css::beans::XPropertySet> style = firstPageStyle(document);
         const char* onName = header ? "HeaderIsOn" : "FooterIsOn";
         if (!uno::propertyOf<bool>(style, onName)) {
@@ -197,7 +198,8 @@ void seek(WordDocument& document, int view) {
         // The current page is the first one: its own header when the first
         // page has a different one.
         const int index =
-            (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter) ? 2 : 1;
+            (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter) ? 2
+                                                                                             : 1;
         story.set(
             style->getPropertyValue(OUString::createFromAscii(storyProperty(header, index, style))),
             uno::UNO_QUERY_THROW);
