@@ -5,9 +5,6 @@
 
 namespace libreoffice {
 
-using automation::Error;
-using automation::Value;
-
 bool sameName(std::string_view a, std::string_view b) {
     return text::equalsIgnoringCase(a, b);
 }
@@ -53,6 +50,19 @@ const Value& Arguments::required(std::string_view parameter) const {
         throw Error(automation::errors::ArgumentNotOptional,
                     "参数 " + std::string(parameter) + " 不是可选的。");
     return *v;
+}
+
+std::vector<std::string_view> parameterList(std::string_view names) {
+    std::vector<std::string_view> list;
+    while (!names.empty()) {
+        const auto space = names.find(' ');
+        if (space != 0)
+            list.push_back(names.substr(0, space));
+        if (space == std::string_view::npos)
+            break;
+        names.remove_prefix(space + 1);
+    }
+    return list;
 }
 
 const Value& newValue(const automation::Args& args) {

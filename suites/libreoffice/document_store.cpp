@@ -31,15 +31,10 @@
 
 namespace libreoffice {
 
-namespace fs = std::filesystem;
-namespace css = uno::css;
 using automation::Error;
-using rtl::OUString;
+
+namespace fs = std::filesystem;
 using text::quotedPath;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
 
 namespace {
 

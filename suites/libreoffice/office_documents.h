@@ -110,11 +110,4 @@ private:
     bool quit_ = false;
 };
 
-// `Name`, `FullName`, `Path`, `ReadOnly` and `Saved` of a document; absent
-// for every other member.
-std::optional<automation::Value> answerDocumentProperty(automation::CallKind kind,
-                                                        std::string_view member,
-                                                        OpenDocuments& documents,
-                                                        const OfficeDocument& document);
-
 } // namespace libreoffice

@@ -10,9 +10,7 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
 using automation::Error;
-using uno::toUtf8;
 
 std::string OfficeErrors::lostOfficeText(const std::string& subject) const {
     const std::string where =

@@ -31,14 +31,9 @@
 
 namespace libreoffice {
 
-namespace fs = std::filesystem;
-namespace css = uno::css;
 using automation::Error;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
+
+namespace fs = std::filesystem;
 
 namespace {
 

@@ -35,18 +35,7 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
 namespace fs = std::filesystem;
-using automation::Args;
-using automation::CallKind;
-using automation::Error;
-using automation::Object;
-using automation::Value;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
 
 namespace {
 
