@@ -156,7 +156,8 @@ void writeHeadersAndFooters(const RunInputs& inputs, const HeaderFooterInputs& s
             if (settings.footerSelected())
                 writeFooter(word, settings, name, reporter);
 
-            seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"), word::seek::MainDocument);
+            seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"),
+                     word::seek::MainDocument);
             document.call("Save");
             saved = true;
             document.call("Close");

@@ -5,9 +5,6 @@
 
 namespace libreoffice {
 
-using automation::Error;
-using automation::Value;
-
 bool sameName(std::string_view a, std::string_view b) {
     return text::equalsIgnoringCase(a, b);
 }
@@ -27,7 +24,8 @@ Arguments::Arguments(const automation::Args& args, std::vector<std::string_view>
             }
         }
         if (!known)
-            throw Error(automation::errors::NamedArgumentNotFound, "找不到命名参数 " + named.name + "。");
+            throw Error(automation::errors::NamedArgumentNotFound,
+                        "找不到命名参数 " + named.name + "。");
     }
 }
 
@@ -49,8 +47,22 @@ const Value* Arguments::find(std::string_view parameter) const {
 const Value& Arguments::required(std::string_view parameter) const {
     const Value* v = find(parameter);
     if (!v)
-        throw Error(automation::errors::ArgumentNotOptional, "参数 " + std::string(parameter) + " 不是可选的。");
+        throw Error(automation::errors::ArgumentNotOptional,
+                    "参数 " + std::string(parameter) + " 不是可选的。");
     return *v;
+}
+
+std::vector<std::string_view> parameterList(std::string_view names) {
+    std::vector<std::string_view> list;
+    while (!names.empty()) {
+        const auto space = names.find(' ');
+        if (space != 0)
+            list.push_back(names.substr(0, space));
+        if (space == std::string_view::npos)
+            break;
+        names.remove_prefix(space + 1);
+    }
+    return list;
 }
 
 const Value& newValue(const automation::Args& args) {

@@ -15,6 +15,13 @@
 
 namespace libreoffice {
 
+// The names of the automation layer every object of both models uses.
+using automation::Args;
+using automation::CallKind;
+using automation::Error;
+using automation::Object;
+using automation::Value;
+
 class Session;
 
 // Member and argument names compare without regard to ASCII letter case.
@@ -38,6 +45,10 @@ private:
     const automation::Args& args_;
     std::vector<std::string_view> parameters_;
 };
+
+// Parameter names written as one text, separated by spaces: "What
+// Replacement LookAt". The text must outlive the list (a literal does).
+std::vector<std::string_view> parameterList(std::string_view names);
 
 // The new value of a property write (the last positional argument).
 const automation::Value& newValue(const automation::Args& args);
@@ -79,12 +90,10 @@ struct ApplicationSettings {
 // Writer" for `program` "Writer"), `Version`, and `Visible`, `DisplayAlerts`
 // and `ScreenUpdating` from `settings`; absent for every other member. None
 // of them needs the office.
-std::optional<automation::Value> answerApplicationSetting(automation::CallKind kind,
-                                                          std::string_view member,
-                                                          const automation::Args& args,
-                                                          ApplicationSettings& settings,
-                                                          const Installation& installation,
-                                                          std::string_view program);
+std::optional<automation::Value>
+answerApplicationSetting(automation::CallKind kind, std::string_view member,
+                         const automation::Args& args, ApplicationSettings& settings,
+                         const Installation& installation, std::string_view program);
 
 // The items of a collection, for `For Each`.
 class Listing : public automation::Enumeration {

@@ -1,5 +1,7 @@
 #include "suites/libreoffice/document_files.h"
 
+#include "core/text/paths.h"
+
 #include "core/automation/automation.h"
 
 #include <array>
@@ -23,10 +25,6 @@ namespace {
 // Word 97 documents and Excel 97 workbooks are OLE2 compound files.
 constexpr std::array<unsigned char, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                  0xA1, 0xB1, 0x1A, 0xE1};
-
-std::string inQuotes(const fs::path& p) {
-    return "“" + p.string() + "”";
-}
 
 fs::path folderOf(const fs::path& p) {
     fs::path folder = p.parent_path();
@@ -62,34 +60,36 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
     struct stat folderStat {};
     if (::stat(folder.c_str(), &folderStat) != 0) {
         if (errno == EACCES)
-            throw Error(errorNumber, "无法进入文件夹" + inQuotes(folder) +
+            throw Error(errorNumber, "无法进入文件夹" + text::quotedPath(folder) +
                                          "：没有访问权限。请检查该文件夹的权限后再试。");
-        throw Error(errorNumber, "找不到文件夹" + inQuotes(folder) + "，无法打开" + inQuotes(path) +
-                                     "。请确认文件夹仍然存在。");
+        throw Error(errorNumber, "找不到文件夹" + text::quotedPath(folder) + "，无法打开" +
+                                     text::quotedPath(path) + "。请确认文件夹仍然存在。");
     }
     if (!S_ISDIR(folderStat.st_mode))
-        throw Error(errorNumber, inQuotes(folder) + "不是文件夹，无法打开" + inQuotes(path) + "。");
+        throw Error(errorNumber, text::quotedPath(folder) + "不是文件夹，无法打开" +
+                                     text::quotedPath(path) + "。");
     if (::access(folder.c_str(), R_OK | X_OK) != 0)
-        throw Error(errorNumber, "无法读取文件夹" + inQuotes(folder) +
+        throw Error(errorNumber, "无法读取文件夹" + text::quotedPath(folder) +
                                      "：没有访问权限。请检查该文件夹的权限后再试。");
 
     struct stat fileStat {};
     if (::stat(path.c_str(), &fileStat) != 0) {
         if (errno == EACCES)
-            throw Error(errorNumber, "无法读取文件" + inQuotes(path) +
+            throw Error(errorNumber, "无法读取文件" + text::quotedPath(path) +
                                          "：没有访问权限。请检查文件和文件夹的权限后再试。");
-        throw Error(errorNumber,
-                    "找不到文件" + inQuotes(path) + "。请确认文件仍在该文件夹中，然后再试。");
+        throw Error(errorNumber, "找不到文件" + text::quotedPath(path) +
+                                     "。请确认文件仍在该文件夹中，然后再试。");
     }
     if (S_ISDIR(fileStat.st_mode))
-        throw Error(errorNumber, inQuotes(path) + "是文件夹，不是 " + formatLabel(format) + "。");
-    if (!S_ISREG(fileStat.st_mode))
         throw Error(errorNumber,
-                    inQuotes(path) + "不是普通文件，无法作为 " + formatLabel(format) + " 打开。");
+                    text::quotedPath(path) + "是文件夹，不是 " + formatLabel(format) + "。");
+    if (!S_ISREG(fileStat.st_mode))
+        throw Error(errorNumber, text::quotedPath(path) + "不是普通文件，无法作为 " +
+                                     formatLabel(format) + " 打开。");
 
     Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
-        throw Error(errorNumber, "无法读取文件" + inQuotes(path) + "：" +
+        throw Error(errorNumber, "无法读取文件" + text::quotedPath(path) + "：" +
                                      (errno == EACCES ? std::string("没有读取权限")
                                                       : std::string(std::strerror(errno))) +
                                      "。请检查文件的权限后再试。");
@@ -104,10 +104,10 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
         got += n;
     }
     if (got == 0)
-        throw Error(errorNumber,
-                    "文件" + inQuotes(path) + "是空文件，不是 " + formatLabel(format) + "。");
+        throw Error(errorNumber, "文件" + text::quotedPath(path) + "是空文件，不是 " +
+                                     formatLabel(format) + "。");
     if (got < static_cast<ssize_t>(head.size()) || head != kCompoundFileSignature)
-        throw Error(errorNumber, "文件" + inQuotes(path) + "不是 " + formatLabel(format) +
+        throw Error(errorNumber, "文件" + text::quotedPath(path) + "不是 " + formatLabel(format) +
                                      "，可能是其他格式的文件改了扩展名。" + saveAsAdvice(format));
 
     OpenCheck result;
@@ -165,13 +165,13 @@ void checkWritable(const fs::path& document, long errorNumber) {
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
             ::access(document.c_str(), W_OK) != 0)
             throw Error(errorNumber,
-                        "文件" + inQuotes(document) +
+                        "文件" + text::quotedPath(document) +
                             "是只读的，不能保存，原文件保持不变。请去掉只读属性后再试。");
     }
     const fs::path folder = folderOf(document);
     if (::access(folder.c_str(), W_OK) != 0)
-        throw Error(errorNumber, "文件夹" + inQuotes(folder) + "不可写，不能保存文件" +
-                                     inQuotes(document) +
+        throw Error(errorNumber, "文件夹" + text::quotedPath(folder) + "不可写，不能保存文件" +
+                                     text::quotedPath(document) +
                                      "，原文件保持不变。请检查该文件夹的权限后再试。");
 }
 

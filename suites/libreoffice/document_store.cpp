@@ -3,11 +3,13 @@
 #include "core/text/paths.h"
 #include "suites/libreoffice/office_process.h"
 
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/document/LockedDocumentRequest.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/document/XTypeDetection.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
@@ -29,15 +31,10 @@
 
 namespace libreoffice {
 
-namespace fs = std::filesystem;
-namespace css = uno::css;
 using automation::Error;
-using rtl::OUString;
+
+namespace fs = std::filesystem;
 using text::quotedPath;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
 
 namespace {
 
@@ -64,6 +61,33 @@ bool asksPasswordToModify(const Any& request) {
     if (request >>= odf)
         return odf.IsRequestPasswordToModify;
     return false;
+}
+
+// Whether the document carries a password to modify (a write reservation
+// with a password), which the office keeps in the document's arguments.
+bool hasPasswordToModify(const Reference<css::lang::XComponent>& component) {
+    const auto arguments = uno::must<css::frame::XModel>(component)->getArgs();
+    for (const auto& argument : arguments) {
+        if (argument.Name != "ModifyPasswordInfo")
+            continue;
+        sal_Int32 hash = 0;
+        if (argument.Value >>= hash)
+            return hash != 0;
+        uno::Sequence<css::beans::PropertyValue> info;
+        if (argument.Value >>= info)
+            return info.getLength() > 0;
+    }
+    return false;
+}
+
+// Lets calls change a document the office opened read-only. The text
+// document takes changes through the interface in any case; the
+// spreadsheet needs its switch.
+void allowEditing(const Reference<css::lang::XComponent>& component) {
+    const auto settings = uno::as<css::beans::XPropertySet>(component);
+    if (settings.is() &&
+        settings->getPropertySetInfo()->hasPropertyByName("IsChangeReadOnlyEnabled"))
+        uno::setProperty(settings, "IsChangeReadOnlyEnabled", Any(true));
 }
 
 // Why a document with a password to modify is not saved.
@@ -178,7 +202,7 @@ bool isOlderVersionType(const std::string& type) {
 } // namespace
 
 LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format format,
-                             long errorNumber) {
+                                   long errorNumber) {
     const fs::path& path = check.path;
     const std::string label = files::formatLabel(format);
     process_.removeStaleLock(path);
@@ -209,8 +233,8 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
                 throw Error(errorNumber, "文件" + quotedPath(path) + "是电子表格，不是 " + label +
                                              "。请确认文件的扩展名。");
             if (!word && type.rfind("writer_", 0) == 0)
-                throw Error(errorNumber, "文件" + quotedPath(path) + "是文字处理文档，不是 " + label +
-                                             "。请确认文件的扩展名。");
+                throw Error(errorNumber, "文件" + quotedPath(path) + "是文字处理文档，不是 " +
+                                             label + "。请确认文件的扩展名。");
             throw Error(errorNumber, "文件" + quotedPath(path) + "已损坏，或不是 " + label + "。");
         }
     }
@@ -230,8 +254,8 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
     auto arguments = uno::properties(settings);
     Reference<css::lang::XComponent> component;
     try {
-        component = uno::must<css::frame::XComponentLoader>(process_.desktop())->loadComponentFromURL(
-            url, "_blank", 0, arguments);
+        component = uno::must<css::frame::XComponentLoader>(process_.desktop())
+                        ->loadComponentFromURL(url, "_blank", 0, arguments);
     } catch (const css::lang::IllegalArgumentException&) {
         // Reported below from what the office asked.
     } catch (const css::io::IOException&) {
@@ -253,8 +277,8 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
         } else if (!questions->otherQuestion().empty()) {
             detail = "（" + questions->otherQuestion() + "）";
         }
-        throw Error(errorNumber, "无法打开文件" + quotedPath(path) + "：文件已损坏，或不是 " + label +
-                                     detail + "。");
+        throw Error(errorNumber, "无法打开文件" + quotedPath(path) + "：文件已损坏，或不是 " +
+                                     label + detail + "。");
     }
 
     process_.opened(path);
@@ -267,27 +291,33 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
             lockedBy = owner->displayName();
         loaded.readOnlyReason = "文件" + quotedPath(path) + "正被 " + lockedBy +
                                 " 打开并锁定，不能保存，原文件保持不变。请等对方关闭该文件后再试。";
-    } else if (questions->modifyPasswordAsked()) {
+    } else if (questions->modifyPasswordAsked() || hasPasswordToModify(component)) {
         loaded.readOnlyReason = modifyPasswordText(path);
     } else if (!check.fileWritable) {
-        loaded.readOnlyReason =
-            "文件" + quotedPath(path) + "是只读的，不能保存，原文件保持不变。请去掉只读属性后再试。";
+        loaded.readOnlyReason = "文件" + quotedPath(path) +
+                                "是只读的，不能保存，原文件保持不变。请去掉只读属性后再试。";
     } else if (!check.folderWritable) {
         loaded.readOnlyReason =
             "文件夹" + quotedPath(path.parent_path().empty() ? fs::path(".") : path.parent_path()) +
             "不可写，不能保存文件" + quotedPath(path) +
             "，原文件保持不变。请检查该文件夹的权限后再试。";
-    } else if (questions->lockFileProblem() ||
-               uno::must<css::frame::XStorable>(component)->isReadonly()) {
+    } else if (questions->lockFileProblem()) {
         loaded.readOnlyReason =
             "文件" + quotedPath(path) +
             "只能以只读方式打开，不能保存，原文件保持不变。请检查文件和文件夹的权限后再试。";
+    } else if (uno::must<css::frame::XStorable>(component)->isReadonly()) {
+        // A writable file, not in use, that the office opened read-only on
+        // its own: it is marked "read-only recommended" (or reserved for
+        // writing without a password). The user asked for the change; the
+        // document is saved through a copy, so only editing is switched on.
+        allowEditing(component);
     }
     return loaded;
 }
 
 void DocumentStore::save(const Reference<css::lang::XComponent>& document, const fs::path& path,
-                   files::Format format, const std::string& readOnlyReason, long errorNumber) {
+                         files::Format format, const std::string& readOnlyReason,
+                         long errorNumber) {
     if (!readOnlyReason.empty())
         throw Error(errorNumber, readOnlyReason);
     files::checkWritable(path, errorNumber);

@@ -5,6 +5,7 @@
 #include "core/automation/excel_constants.h"
 #include "core/text/paths.h"
 #include "suites/libreoffice/dispatch_support.h"
+#include "suites/libreoffice/model_objects.h"
 #include "suites/libreoffice/office_documents.h"
 #include "suites/libreoffice/office_session.h"
 #include "suites/libreoffice/server_objects.h"
@@ -31,18 +32,7 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
 namespace fs = std::filesystem;
-using automation::Args;
-using automation::CallKind;
-using automation::Error;
-using automation::Object;
-using automation::Value;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
 
 namespace {
 
@@ -80,20 +70,12 @@ struct SearchSettings {
 
 struct ExcelState {
     explicit ExcelState(std::shared_ptr<Session> session)
-        : books(std::move(session), kWorkbooks) {}
-    OpenDocuments books;
+        : documents(std::move(session), kWorkbooks) {}
+    OpenDocuments documents;
     ApplicationSettings settings{false, Value(true), Value(true)};
     SearchSettings search;
 };
 using StatePtr = std::shared_ptr<ExcelState>;
-
-WorkbookPtr openWorkbook(ExcelState& state, const std::string& path, bool readOnly) {
-    return asWorkbook(state.books.open(path, readOnly, [](const LoadedDocument& loaded) {
-        auto book = std::make_shared<Workbook>();
-        book->document = uno::must<css::sheet::XSpreadsheetDocument>(loaded.component);
-        return book;
-    }));
-}
 
 Reference<css::container::XIndexAccess> sheetsOf(Workbook& book) {
     return uno::must<css::container::XIndexAccess>(book.document->getSheets());
@@ -113,7 +95,8 @@ void applyArguments(SearchSettings& settings, const Arguments& a, bool withLookI
     if (withLookIn) {
         if (const Value* v = a.find("LookIn")) {
             const auto lookIn = v->toInteger();
-            if (lookIn != excel::lookIn::Formulas && lookIn != excel::lookIn::Values && lookIn != excel::lookIn::Comments)
+            if (lookIn != excel::lookIn::Formulas && lookIn != excel::lookIn::Values &&
+                lookIn != excel::lookIn::Comments)
                 throw Error(kFailure, "LookIn 参数 " + std::to_string(lookIn) + " 无效。");
             settings.lookIn = static_cast<int>(lookIn);
         }
@@ -149,7 +132,9 @@ void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const 
     uno::setProperty(properties, "SearchWords", Any(settings.whole));
     uno::setProperty(properties, "SearchByRow", Any(settings.byRows));
     uno::setProperty(properties, "SearchBackwards", Any(backwards));
-    const sal_Int16 type = lookIn == excel::lookIn::Values ? 1 : lookIn == excel::lookIn::Comments ? 2 : 0;
+    const sal_Int16 type = lookIn == excel::lookIn::Values     ? 1
+                           : lookIn == excel::lookIn::Comments ? 2
+                                                               : 0;
     uno::setProperty(properties, "SearchType", Any(type));
     uno::setProperty(properties, "SearchRegularExpression", Any(false));
     uno::setProperty(properties, "SearchSimilarity", Any(false));
@@ -159,29 +144,8 @@ void configure(const Reference<css::util::XSearchDescriptor>& descriptor, const 
 
 // ---------------------------------------------------------------- objects
 
-class ExcelObject : public ServerObject {
-public:
-    explicit ExcelObject(StatePtr state)
-        : ServerObject(state->books.session()), state_(std::move(state)) {}
-
-protected:
-    long failureNumber() const override { return kFailure; }
-    StatePtr state_;
-};
-
-class BookObject : public ExcelObject {
-public:
-    BookObject(StatePtr state, WorkbookPtr book)
-        : ExcelObject(std::move(state)), book_(std::move(book)) {}
-
-protected:
-    std::string subject() const override { return book_->path.string(); }
-    Workbook& usable() {
-        state_->books.checkUsable(*book_);
-        return *book_;
-    }
-    WorkbookPtr book_;
-};
+using ExcelObject = ApplicationMember<ExcelState>;
+using BookObject = DocumentMember<ExcelState, Workbook>;
 
 // A rectangle of cells of one worksheet: `Cells` (the whole sheet), a cell,
 // or a found range.
@@ -201,11 +165,11 @@ protected:
             kind == CallKind::Get && args.positional.size() == 2)
             return cellAt(args.positional[0], args.positional[1]);
         if (sameName(member, "Cells") && kind == CallKind::Get && args.positional.empty())
-            return make<ExcelRange>(state_, book_, range_);
+            return make<ExcelRange>(state_, document_, range_);
         if (sameName(member, "Value") || member.empty()) {
             if (kind == CallKind::Put) {
                 setValue(newValue(args));
-                book_->changed = true;
+                document_->changed = true;
                 return {};
             }
             if (kind == CallKind::Get && args.positional.empty())
@@ -245,7 +209,7 @@ private:
                                       "）超出工作表范围。");
         Reference<css::table::XCell> cell =
             range_->getCellByPosition(static_cast<sal_Int32>(c - 1), static_cast<sal_Int32>(r - 1));
-        return make<ExcelRange>(state_, book_, uno::must<css::table::XCellRange>(cell));
+        return make<ExcelRange>(state_, document_, uno::must<css::table::XCellRange>(cell));
     }
 
     Value value() const {
@@ -305,7 +269,7 @@ private:
         Reference<css::table::XCellRange> hit(searchable->findFirst(descriptor), uno::UNO_QUERY);
         if (!hit.is())
             return Value(Object());
-        return make<ExcelRange>(state_, book_, hit);
+        return make<ExcelRange>(state_, document_, hit);
     }
 
     // `Replace`: every match in the range; always True, as in Excel.
@@ -324,9 +288,14 @@ private:
         configure(uno::must<css::util::XSearchDescriptor>(descriptor), what, state_->search,
                   excel::lookIn::Formulas, false);
         descriptor->setReplaceString(toOUString(replacement));
-        refuseLockedHits(uno::must<css::util::XSearchDescriptor>(descriptor), what);
-        if (replaceable->replaceAll(uno::must<css::util::XSearchDescriptor>(descriptor)) > 0)
-            book_->changed = true;
+        const Reference<css::util::XSearchDescriptor> search =
+            uno::must<css::util::XSearchDescriptor>(descriptor);
+        refuseLockedHits(search, what);
+        // Found is changed: a workbook opened read-only keeps its cells, and
+        // saving it must fail, not pass for a save of an unchanged one.
+        const bool found = replaceable->findFirst(search).is();
+        if (replaceable->replaceAll(search) > 0 || found)
+            document_->changed = true;
         return Value(true);
     }
 
@@ -352,18 +321,17 @@ private:
                 for (sal_Int32 column = address.StartColumn; column <= address.EndColumn;
                      ++column) {
                     const auto protection = uno::propertyOf<css::util::CellProtection>(
-                        uno::must<css::beans::XPropertySet>(
-                            sheet->getCellByPosition(column, row)),
+                        uno::must<css::beans::XPropertySet>(sheet->getCellByPosition(column, row)),
                         "CellProtection");
                     if (!protection.IsLocked)
                         continue;
                     const std::string sheetName =
                         toUtf8(uno::must<css::container::XNamed>(sheet)->getName());
-                    throw Error(kFailure,
-                                "工作表“" + sheetName + "”受保护：单元格 " + columnName(column) +
-                                    std::to_string(row + 1) + " 含有“" + what +
-                                    "”，但不能修改（工作簿" + text::quotedPath(book_->path) +
-                                    "）。请在 Excel 中撤销该工作表的保护后再试。");
+                    throw Error(kFailure, "工作表“" + sheetName + "”受保护：单元格 " +
+                                              columnName(column) + std::to_string(row + 1) +
+                                              " 含有“" + what + "”，但不能修改（工作簿" +
+                                              text::quotedPath(document_->path) +
+                                              "）。请在 Excel 中撤销该工作表的保护后再试。");
                 }
             }
         }
@@ -385,7 +353,7 @@ protected:
             auto named = uno::must<css::container::XNamed>(sheet_);
             if (kind == CallKind::Put) {
                 named->setName(toOUString(newValue(args).toString()));
-                book_->changed = true;
+                document_->changed = true;
                 return {};
             }
             return Value(toUtf8(named->getName()));
@@ -394,15 +362,15 @@ protected:
             kind == CallKind::Method) {
             // The active sheet is what `ActiveSheet` answers; a hidden
             // document keeps its own view, so nothing else changes.
-            book_->activeSheet = index_;
-            state_->books.activate(book_);
+            document_->activeSheet = index_;
+            state_->documents.activate(document_);
             return {};
         }
         if (sameName(member, "Index") && kind == CallKind::Get)
             return Value(index_);
         if (sameName(member, "Cells") && kind == CallKind::Get) {
             Value cells =
-                make<ExcelRange>(state_, book_, uno::must<css::table::XCellRange>(sheet_));
+                make<ExcelRange>(state_, document_, uno::must<css::table::XCellRange>(sheet_));
             if (args.positional.size() == 2)
                 return cells.toObject().item(args.positional);
             if (!args.positional.empty())
@@ -414,7 +382,7 @@ protected:
             Reference<css::table::XCellRange> range =
                 uno::must<css::sheet::XSpreadsheet>(byName)->getCellRangeByName(
                     toOUString(args.positional[0].toString()));
-            return make<ExcelRange>(state_, book_, range);
+            return make<ExcelRange>(state_, document_, range);
         }
         unknownMember(member);
     }
@@ -451,16 +419,16 @@ Value sheetAt(const StatePtr& state, const WorkbookPtr& book, const Value& index
 // worksheet, so both list the same sheets.
 class ExcelSheets : public BookObject {
 public:
-    using BookObject::BookObject;
+    using DocumentMember::DocumentMember;
 
     std::unique_ptr<automation::Enumeration> enumerate() override {
         Session::Call call(*session_);
         try {
             usable();
             std::vector<Value> items;
-            const sal_Int32 count = sheetsOf(*book_)->getCount();
+            const sal_Int32 count = sheetsOf(*document_)->getCount();
             for (sal_Int32 i = 1; i <= count; ++i)
-                items.push_back(sheetAt(state_, book_, Value(static_cast<int>(i))));
+                items.push_back(sheetAt(state_, document_, Value(static_cast<int>(i))));
             return std::make_unique<Listing>(std::move(items));
         } catch (...) {
             session_->rethrowAsError(kFailure, subject());
@@ -470,53 +438,43 @@ public:
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
         usable();
-        if (sameName(member, "Count") && kind == CallKind::Get)
-            return Value(static_cast<int>(sheetsOf(*book_)->getCount()));
         if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
             args.positional.size() == 1)
-            return sheetAt(state_, book_, args.positional[0]);
+            return sheetAt(state_, document_, args.positional[0]);
+        if (sameName(member, "Count") && kind == CallKind::Get)
+            return Value(static_cast<int>(sheetsOf(*document_)->getCount()));
         unknownMember(member);
     }
 };
 
 class ExcelWorkbook : public BookObject {
 public:
-    using BookObject::BookObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
+        if (auto answer = answerDocumentMember(kind, member, state_->documents, document_))
+            return *answer;
         if (kind == CallKind::Get) {
             if (sameName(member, "Worksheets") || sameName(member, "Sheets")) {
                 usable();
-                if (args.positional.size() == 1)
-                    return sheetAt(state_, book_, args.positional[0]);
-                return make<ExcelSheets>(state_, book_);
+                return args.positional.size() == 1 ? sheetAt(state_, document_, args.positional[0])
+                                                   : make<ExcelSheets>(state_, document_);
             }
             if (sameName(member, "ActiveSheet")) {
                 usable();
-                return sheetAt(state_, book_, Value(book_->activeSheet));
+                return sheetAt(state_, document_, Value(document_->activeSheet));
             }
-            if (auto answer = answerDocumentProperty(kind, member, state_->books, *book_))
-                return *answer;
         }
         if (kind == CallKind::Method) {
-            if (sameName(member, "Activate")) {
-                usable();
-                state_->books.activate(book_);
-                return {};
-            }
-            if (sameName(member, "Save")) {
-                state_->books.save(*book_);
-                return {};
-            }
             if (sameName(member, "Close")) {
                 const Arguments a(args, {"SaveChanges", "Filename", "RouteWorkbook"});
                 if (a.has("Filename"))
                     throw Error(kFailure, "不支持在关闭时另存为其他文件。");
-                state_->books.checkOpen(*book_);
+                state_->documents.checkOpen(*document_);
                 // Stored when asked and something changed.
                 const Value* save = a.find("SaveChanges");
-                state_->books.close(book_, save && save->toBool());
+                state_->documents.close(document_, save && save->toBool());
                 return {};
             }
         }
@@ -524,68 +482,44 @@ protected:
     }
 };
 
-class ExcelWorkbooks : public ExcelObject {
-public:
-    using ExcelObject::ExcelObject;
-
-    std::unique_ptr<automation::Enumeration> enumerate() override {
-        std::vector<Value> items;
-        for (const auto& w : state_->books.list())
-            items.push_back(make<ExcelWorkbook>(state_, asWorkbook(w)));
-        return std::make_unique<Listing>(std::move(items));
+// `Workbooks`.
+struct WorkbooksModel {
+    using State = ExcelState;
+    static OfficeDocumentPtr newDocument(const LoadedDocument& loaded) {
+        auto book = std::make_shared<Workbook>();
+        book->document = uno::must<css::sheet::XSpreadsheetDocument>(loaded.component);
+        return book;
     }
-
-protected:
-    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
-        state_->books.checkNotQuit();
-        if (sameName(member, "Open") && kind == CallKind::Method) {
-            const Arguments a(args, {"Filename", "UpdateLinks", "ReadOnly", "Format", "Password",
-                                     "WriteResPassword", "IgnoreReadOnlyRecommended", "Origin",
-                                     "Delimiter", "Editable", "Notify", "Converter", "AddToMru",
-                                     "Local", "CorruptLoad"});
-            const bool readOnly = a.has("ReadOnly") && a.find("ReadOnly")->toBool();
-            return make<ExcelWorkbook>(
-                state_, openWorkbook(*state_, a.required("Filename").toString(), readOnly));
-        }
-        if (sameName(member, "Close") && kind == CallKind::Method) {
-            state_->books.closeAll(false);
-            return {};
-        }
-        if (sameName(member, "Count") && kind == CallKind::Get)
-            return Value(static_cast<int>(state_->books.list().size()));
-        if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
-            args.positional.size() == 1)
-            return make<ExcelWorkbook>(state_, asWorkbook(state_->books.item(args.positional[0])));
-        unknownMember(member);
+    static Value wrap(const StatePtr& state, const OfficeDocumentPtr& book) {
+        return make<ExcelWorkbook>(state, asWorkbook(book));
+    }
+    // `Workbooks.Close` closes without saving.
+    static bool closeSaves(const Args&) { return false; }
+    static std::vector<std::string_view> openParameters() {
+        return parameterList("Filename UpdateLinks ReadOnly Format Password WriteResPassword "
+                             "IgnoreReadOnlyRecommended Origin Delimiter Editable Notify Converter "
+                             "AddToMru Local CorruptLoad");
     }
 };
+using ExcelWorkbooks = DocumentCollection<WorkbooksModel>;
 
-class ExcelApplication : public ExcelObject, public ApplicationObject {
+class ExcelApplication : public ModelApplication<ExcelState> {
 public:
-    using ExcelObject::ExcelObject;
-    ~ExcelApplication() override { state_->books.release(); }
-    int processGroup() const override { return session_->processGroup(); }
+    explicit ExcelApplication(StatePtr state) : ModelApplication(std::move(state), "Calc") {}
 
 protected:
-    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
-        // Answered without the office, and after Quit as well.
-        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings,
-                                                   session_->installation(), "Calc"))
-            return *answer;
-        if (sameName(member, "Quit") && kind == CallKind::Method) {
-            state_->books.quit(false);
-            return {};
-        }
-        state_->books.checkNotQuit();
+    bool quitSaves(const Args&) const override { return false; }
+
+    Value applicationMember(CallKind kind, std::string_view member, const Args& args) override {
         if (kind == CallKind::Get) {
             if (sameName(member, "Workbooks"))
                 return make<ExcelWorkbooks>(state_);
             if (sameName(member, "ActiveWorkbook"))
-                return make<ExcelWorkbook>(state_, asWorkbook(state_->books.active()));
+                return make<ExcelWorkbook>(state_, asWorkbook(state_->documents.active()));
             if (sameName(member, "ActiveSheet") || sameName(member, "Worksheets") ||
                 sameName(member, "Sheets")) {
-                const WorkbookPtr book = asWorkbook(state_->books.active());
-                state_->books.checkUsable(*book);
+                const WorkbookPtr book = asWorkbook(state_->documents.active());
+                state_->documents.checkUsable(*book);
                 if (sameName(member, "ActiveSheet"))
                     return sheetAt(state_, book, Value(book->activeSheet));
                 if (args.positional.size() == 1)
@@ -600,7 +534,7 @@ protected:
 } // namespace
 
 Object newExcelApplication(std::shared_ptr<Session> session) {
-    return Object(std::make_shared<ExcelApplication>(std::make_shared<ExcelState>(std::move(session))));
+    return newApplication<ExcelApplication, ExcelState>(std::move(session));
 }
 
 } // namespace libreoffice

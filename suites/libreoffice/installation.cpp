@@ -164,8 +164,8 @@ std::string missingUserInterface(const fs::path& programFolder, bool writer) {
     return std::string("LibreOffice 安装不完整：缺少") + (writer ? "文字处理" : "电子表格") +
            "的界面描述文件（" + text::pathToUtf8(folder) +
            "），打开含批注等内容的文档时 LibreOffice 会意外退出。请安装完整的 " + package +
-           " 软件包（而不是 " + package + "-nogui），例如：apt-get install --no-install-recommends " +
-           package + "。";
+           " 软件包（而不是 " + package +
+           "-nogui），例如：apt-get install --no-install-recommends " + package + "。";
 }
 
 void prepareProfile(const fs::path& folder, const std::string& productVersion) {

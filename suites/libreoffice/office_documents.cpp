@@ -1,13 +1,13 @@
 #include "suites/libreoffice/office_documents.h"
 
+#include "suites/libreoffice/model_objects.h"
+
 #include "core/text/paths.h"
 #include "suites/libreoffice/dispatch_support.h"
 #include "suites/libreoffice/office_session.h"
 
 namespace libreoffice {
 
-using automation::Error;
-using automation::Value;
 using text::quotedPath;
 
 void OpenDocuments::checkNotQuit() const {
@@ -148,24 +148,56 @@ void OpenDocuments::release() noexcept {
     }
 }
 
-std::optional<Value> answerDocumentProperty(automation::CallKind kind, std::string_view member,
-                                            OpenDocuments& documents,
-                                            const OfficeDocument& document) {
+std::optional<Value> answerDocumentMember(automation::CallKind kind, std::string_view member,
+                                          OpenDocuments& documents,
+                                          const OfficeDocumentPtr& document) {
+    if (kind == automation::CallKind::Method) {
+        if (sameName(member, "Activate")) {
+            documents.checkUsable(*document);
+            documents.activate(document);
+            return Value();
+        }
+        if (sameName(member, "Save")) {
+            documents.save(*document);
+            return Value();
+        }
+        return std::nullopt;
+    }
     if (kind != automation::CallKind::Get)
         return std::nullopt;
     if (member.empty() || sameName(member, "Name"))
-        return Value(document.name);
+        return Value(document->name);
     if (sameName(member, "FullName"))
-        return Value(document.path.string());
+        return Value(document->path.string());
     if (sameName(member, "Path"))
-        return Value(document.path.parent_path().string());
+        return Value(document->path.parent_path().string());
     if (sameName(member, "ReadOnly"))
-        return Value(!document.readOnlyReason.empty());
+        return Value(!document->readOnlyReason.empty());
     if (sameName(member, "Saved")) {
-        documents.checkUsable(document);
-        return Value(!document.changed);
+        documents.checkUsable(*document);
+        return Value(!document->changed);
     }
     return std::nullopt;
+}
+
+std::optional<Value> answerCollectionMember(automation::CallKind kind, std::string_view member,
+                                            const automation::Args& args, OpenDocuments& documents,
+                                            const DocumentWrapper& wrap) {
+    if (kind != automation::CallKind::Get)
+        return std::nullopt;
+    if (sameName(member, "Count"))
+        return Value(static_cast<int>(documents.list().size()));
+    if ((member.empty() || sameName(member, "Item")) && args.positional.size() == 1)
+        return wrap(documents.item(args.positional[0]));
+    return std::nullopt;
+}
+
+std::unique_ptr<automation::Enumeration> listDocuments(OpenDocuments& documents,
+                                                       const DocumentWrapper& wrap) {
+    std::vector<Value> items;
+    for (const auto& d : documents.list())
+        items.push_back(wrap(d));
+    return std::make_unique<Listing>(std::move(items));
 }
 
 } // namespace libreoffice

@@ -87,9 +87,8 @@ public:
     void activate(const OfficeDocumentPtr& document) { active_ = document; }
 
     // Opens a file; `make` makes the model's record of the loaded document.
-    OfficeDocumentPtr
-    open(const std::string& path, bool readOnly,
-         const std::function<OfficeDocumentPtr(const LoadedDocument&)>& make);
+    OfficeDocumentPtr open(const std::string& path, bool readOnly,
+                           const std::function<OfficeDocumentPtr(const LoadedDocument&)>& make);
     // Stores a changed document over its file; an unchanged one is left as
     // it is.
     void save(OfficeDocument& document);
@@ -110,12 +109,5 @@ private:
     OfficeDocumentPtr active_;
     bool quit_ = false;
 };
-
-// `Name`, `FullName`, `Path`, `ReadOnly` and `Saved` of a document; absent
-// for every other member.
-std::optional<automation::Value> answerDocumentProperty(automation::CallKind kind,
-                                                        std::string_view member,
-                                                        OpenDocuments& documents,
-                                                        const OfficeDocument& document);
 
 } // namespace libreoffice

@@ -10,9 +10,7 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
 using automation::Error;
-using uno::toUtf8;
 
 std::string OfficeErrors::lostOfficeText(const std::string& subject) const {
     const std::string where =
@@ -35,10 +33,10 @@ void OfficeErrors::rethrow(long errorNumber, const std::string& subject) {
     } catch (const std::exception& e) {
         throw Error(errorNumber, e.what());
     } catch (...) {
-        throw Error(errorNumber, "LibreOffice 接口出现未知错误" +
-                                     (subject.empty() ? std::string()
-                                                      : "（" + text::quotedPath(subject) + "）") +
-                                     "。");
+        throw Error(
+            errorNumber,
+            "LibreOffice 接口出现未知错误" +
+                (subject.empty() ? std::string() : "（" + text::quotedPath(subject) + "）") + "。");
     }
 }
 

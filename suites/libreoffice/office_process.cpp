@@ -31,14 +31,9 @@
 
 namespace libreoffice {
 
-namespace fs = std::filesystem;
-namespace css = uno::css;
 using automation::Error;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -180,11 +175,9 @@ void OfficeProcess::start() {
             const std::string how = WIFEXITED(status)
                                         ? "退出码 " + std::to_string(WEXITSTATUS(status))
                                         : "信号 " + std::to_string(WTERMSIG(status));
-            throw Error(
-                automation::errors::CannotCreateObject,
-                cannotStart + "它在启动时退出（" + how + "）。详细信息见 " +
-                    logPath().string() +
-                    "。请检查 LibreOffice 是否完整安装。");
+            throw Error(automation::errors::CannotCreateObject,
+                        cannotStart + "它在启动时退出（" + how + "）。详细信息见 " +
+                            logPath().string() + "。请检查 LibreOffice 是否完整安装。");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

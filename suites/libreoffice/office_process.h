@@ -55,9 +55,7 @@ public:
     // The documents loaded in the running office and not yet closed: an
     // office that ends leaves their lock files, which are then removed.
     void opened(const std::filesystem::path& document) { openDocuments_.insert(document); }
-    void closed(const std::filesystem::path& document) noexcept {
-        openDocuments_.erase(document);
-    }
+    void closed(const std::filesystem::path& document) noexcept { openDocuments_.erase(document); }
     // Removes a lock file of the document left by one of this user's other
     // profiles whose office no longer runs.
     void removeStaleLock(const std::filesystem::path& document) const;

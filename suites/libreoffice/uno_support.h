@@ -82,3 +82,15 @@ inline void setProperty(const Reference<css::beans::XPropertySet>& set, const ch
 }
 
 } // namespace libreoffice::uno
+
+namespace libreoffice {
+
+// The names the server's sources use throughout.
+namespace css = uno::css;
+using rtl::OUString;
+using uno::Any;
+using uno::Reference;
+using uno::toOUString;
+using uno::toUtf8;
+
+} // namespace libreoffice

@@ -3,8 +3,7 @@
 // The objects of the Word server that its two source files share: the
 // application's state, the base classes of its objects, and the range.
 
-#include "suites/libreoffice/dispatch_support.h"
-#include "suites/libreoffice/office_documents.h"
+#include "suites/libreoffice/model_objects.h"
 #include "suites/libreoffice/word_text.h"
 
 namespace libreoffice {
@@ -27,31 +26,9 @@ struct WordState {
 };
 using StatePtr = std::shared_ptr<WordState>;
 
-// Objects that belong to the application.
-class WordObject : public ServerObject {
-public:
-    explicit WordObject(StatePtr state)
-        : ServerObject(state->documents.session()), state_(std::move(state)) {}
-
-protected:
-    long failureNumber() const override { return kWordCommandFailure; }
-    StatePtr state_;
-};
-
-// Objects that belong to one document.
-class DocumentObject : public WordObject {
-public:
-    DocumentObject(StatePtr state, DocumentPtr document)
-        : WordObject(std::move(state)), document_(std::move(document)) {}
-
-protected:
-    std::string subject() const override { return document_->path.string(); }
-    WordDocument& usable() {
-        state_->documents.checkUsable(*document_);
-        return *document_;
-    }
-    DocumentPtr document_;
-};
+// Objects that belong to the application, and to one document.
+using WordObject = ApplicationMember<WordState>;
+using DocumentObject = DocumentMember<WordState, WordDocument>;
 
 // A range: the main text (`Content`), a header or footer story, or a
 // position (`Selection.Range`).

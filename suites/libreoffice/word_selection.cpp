@@ -16,22 +16,11 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
-using automation::Args;
-using automation::CallKind;
-using automation::Error;
-using automation::Object;
-using automation::Value;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toUtf8;
-
 namespace {
 
 class WordFont : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -83,7 +72,7 @@ protected:
 
 class WordParagraphFormat : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -117,7 +106,7 @@ private:
 
 class WordFields : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -174,7 +163,7 @@ protected:
 
 class WordSelection : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -207,7 +196,7 @@ protected:
 
 class WordView : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -221,7 +210,7 @@ protected:
         }
         if (sameName(member, "Type")) {
             if (kind == CallKind::Put)
-                return {};   // one kind of view only; nothing is shown
+                return {}; // one kind of view only; nothing is shown
             return Value(word::PrintView);
         }
         unknownMember(member);

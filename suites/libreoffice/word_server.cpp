@@ -10,13 +10,6 @@
 
 namespace libreoffice {
 
-using automation::Args;
-using automation::CallKind;
-using automation::Error;
-using automation::Object;
-using automation::Value;
-using uno::toUtf8;
-
 namespace {
 
 const DocumentKind kWordDocuments{files::Format::Word97,
@@ -31,7 +24,9 @@ const DocumentKind kWordDocuments{files::Format::Word97,
 
 // `SaveChanges` of `Close` and `Quit`: true (-1) saves; false (0) and
 // wdPromptToSaveChanges (-2), which nobody can answer here, do not.
-bool saveChangesArgument(const Value* v) {
+bool savesChanges(const Args& args) {
+    const Arguments a(args, {"SaveChanges", "OriginalFormat", "RouteDocument"});
+    const Value* v = a.find("SaveChanges");
     return v && v->toInteger() == word::save::Yes;
 }
 
@@ -48,7 +43,7 @@ namespace {
 
 class WordFind : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -92,8 +87,8 @@ private:
                 throw Error(automation::errors::InvalidArgument,
                             std::string("不支持按 ") + unsupported + " 查找。");
         }
-        const int mode =
-            a.has("Replace") ? static_cast<int>(a.find("Replace")->toInteger()) : word::replace::None;
+        const int mode = a.has("Replace") ? static_cast<int>(a.find("Replace")->toInteger())
+                                          : word::replace::None;
         if (mode != word::replace::None && mode != word::replace::One && mode != word::replace::All)
             throw Error(automation::errors::InvalidArgument,
                         "Replace 参数 " + std::to_string(mode) + " 无效（应为 0、1 或 2）。");
@@ -184,7 +179,7 @@ private:
 
 class WordSection : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -209,7 +204,7 @@ Value sectionAt(const StatePtr& state, const DocumentPtr& document, const Value&
 
 class WordSections : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -224,7 +219,7 @@ protected:
 
 class WordDocumentObject : public DocumentObject {
 public:
-    using DocumentObject::DocumentObject;
+    using DocumentMember::DocumentMember;
 
 protected:
     Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
@@ -243,92 +238,49 @@ protected:
                 usable();
                 return newWordWindow(state_, document_, false);
             }
-            if (auto answer = answerDocumentProperty(kind, member, state_->documents, *document_))
-                return *answer;
         }
-        if (kind == CallKind::Method) {
-            if (sameName(member, "Activate")) {
-                usable();
-                state_->documents.activate(document_);
-                return {};
-            }
-            if (sameName(member, "Save")) {
-                state_->documents.save(*document_);
-                return {};
-            }
-            if (sameName(member, "Close")) {
-                const Arguments a(args, {"SaveChanges", "OriginalFormat", "RouteDocument"});
-                state_->documents.checkOpen(*document_);
-                state_->documents.close(document_, saveChangesArgument(a.find("SaveChanges")));
-                return {};
-            }
-        }
-        unknownMember(member);
-    }
-};
-
-class WordDocuments : public WordObject {
-public:
-    using WordObject::WordObject;
-
-    std::unique_ptr<automation::Enumeration> enumerate() override {
-        std::vector<Value> items;
-        for (const auto& d : state_->documents.list())
-            items.push_back(make<WordDocumentObject>(state_, asDocument(d)));
-        return std::make_unique<Listing>(std::move(items));
-    }
-
-protected:
-    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
-        state_->documents.checkNotQuit();
-        if (sameName(member, "Open") && kind == CallKind::Method) {
-            const Arguments a(args, {"FileName", "ConfirmConversions", "ReadOnly",
-                                     "AddToRecentFiles", "PasswordDocument", "PasswordTemplate",
-                                     "Revert", "WritePasswordDocument", "WritePasswordTemplate",
-                                     "Format", "Encoding", "Visible", "OpenAndRepair",
-                                     "DocumentDirection", "NoEncodingDialog", "XMLTransform"});
-            const bool readOnly = a.has("ReadOnly") && a.find("ReadOnly")->toBool();
-            const auto opened = state_->documents.open(
-                a.required("FileName").toString(), readOnly, [](const LoadedDocument& loaded) {
-                    auto document = std::make_shared<WordDocument>();
-                    document->text = uno::must<uno::css::text::XTextDocument>(loaded.component);
-                    return document;
-                });
-            return make<WordDocumentObject>(state_, asDocument(opened));
-        }
-        if (sameName(member, "Close") && kind == CallKind::Method) {
-            const Arguments a(args, {"SaveChanges", "OriginalFormat", "RouteDocument"});
-            state_->documents.closeAll(saveChangesArgument(a.find("SaveChanges")));
-            return {};
-        }
-        if (sameName(member, "Count") && kind == CallKind::Get)
-            return Value(static_cast<int>(state_->documents.list().size()));
-        if (kind == CallKind::Get && (member.empty() || sameName(member, "Item")) &&
-            args.positional.size() == 1)
-            return make<WordDocumentObject>(
-                state_, asDocument(state_->documents.item(args.positional[0])));
-        unknownMember(member);
-    }
-};
-
-class WordApplication : public WordObject, public ApplicationObject {
-public:
-    using WordObject::WordObject;
-    ~WordApplication() override { state_->documents.release(); }
-    int processGroup() const override { return session_->processGroup(); }
-
-protected:
-    Value dispatch(CallKind kind, std::string_view member, const Args& args) override {
-        // Answered without the office, and after Quit as well.
-        if (auto answer = answerApplicationSetting(kind, member, args, state_->settings,
-                                                   session_->installation(), "Writer"))
+        if (auto answer = answerDocumentMember(kind, member, state_->documents, document_))
             return *answer;
-        if (sameName(member, "Quit") && kind == CallKind::Method) {
-            const Arguments a(args, {"SaveChanges", "OriginalFormat", "RouteDocument"});
-            state_->documents.quit(saveChangesArgument(a.find("SaveChanges")));
-            return {};
+        if (kind == CallKind::Method) {
+            if (sameName(member, "Close")) {
+                state_->documents.checkOpen(*document_);
+                state_->documents.close(document_, savesChanges(args));
+                return {};
+            }
         }
-        state_->documents.checkNotQuit();
+        unknownMember(member);
+    }
+};
+
+// `Documents`.
+struct DocumentsModel {
+    using State = WordState;
+    static std::vector<std::string_view> openParameters() {
+        return parameterList(
+            "FileName ConfirmConversions ReadOnly AddToRecentFiles PasswordDocument "
+            "PasswordTemplate Revert WritePasswordDocument WritePasswordTemplate Format Encoding "
+            "Visible OpenAndRepair DocumentDirection NoEncodingDialog XMLTransform");
+    }
+    static bool closeSaves(const Args& args) { return savesChanges(args); }
+    static Value wrap(const StatePtr& state, const OfficeDocumentPtr& document) {
+        return make<WordDocumentObject>(state, asDocument(document));
+    }
+    static OfficeDocumentPtr newDocument(const LoadedDocument& loaded) {
+        auto document = std::make_shared<WordDocument>();
+        document->text = uno::must<css::text::XTextDocument>(loaded.component);
+        return document;
+    }
+};
+using WordDocuments = DocumentCollection<DocumentsModel>;
+
+class WordApplication : public ModelApplication<WordState> {
+public:
+    explicit WordApplication(StatePtr state) : ModelApplication(std::move(state), "Writer") {}
+
+protected:
+    bool quitSaves(const Args& args) const override { return savesChanges(args); }
+
+    Value applicationMember(CallKind kind, std::string_view member, const Args&) override {
         if (kind == CallKind::Get) {
             if (sameName(member, "Documents"))
                 return make<WordDocuments>(state_);
@@ -346,7 +298,7 @@ protected:
 } // namespace
 
 Object newWordApplication(std::shared_ptr<Session> session) {
-    return Object(std::make_shared<WordApplication>(std::make_shared<WordState>(std::move(session))));
+    return newApplication<WordApplication, WordState>(std::move(session));
 }
 
 } // namespace libreoffice

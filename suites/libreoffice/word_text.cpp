@@ -35,18 +35,7 @@
 
 namespace libreoffice {
 
-namespace css = uno::css;
 namespace fs = std::filesystem;
-using automation::Args;
-using automation::CallKind;
-using automation::Error;
-using automation::Object;
-using automation::Value;
-using rtl::OUString;
-using uno::Any;
-using uno::Reference;
-using uno::toOUString;
-using uno::toUtf8;
 
 namespace {
 
@@ -187,7 +176,8 @@ void seek(WordDocument& document, int view) {
         story = document.text->getText();
     } else if (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter ||
                view == word::seek::PrimaryHeader || view == word::seek::PrimaryFooter) {
-        const bool header = view == word::seek::CurrentPageHeader || view == word::seek::PrimaryHeader;
+        const bool header =
+            view == word::seek::CurrentPageHeader || view == word::seek::PrimaryHeader;
         Reference<css::beans::XPropertySet> style = firstPageStyle(document);
         const char* onName = header ? "HeaderIsOn" : "FooterIsOn";
         if (!uno::propertyOf<bool>(style, onName)) {
@@ -197,7 +187,8 @@ void seek(WordDocument& document, int view) {
         // The current page is the first one: its own header when the first
         // page has a different one.
         const int index =
-            (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter) ? 2 : 1;
+            (view == word::seek::CurrentPageHeader || view == word::seek::CurrentPageFooter) ? 2
+                                                                                             : 1;
         story.set(
             style->getPropertyValue(OUString::createFromAscii(storyProperty(header, index, style))),
             uno::UNO_QUERY_THROW);

@@ -266,7 +266,8 @@ TEST_F(ExcelReplace, WorkbookThatCannotBeOpenedIsReportedAndTheRunGoesOn) {
                       openCalls("b.xls"),
                       sheetCalls(1, "旧", true),
                       {"call wb.Close(True)", "call excel.Quit()"}}));
-    const Lines lines = {"a.xls 处理失败（文件未改动）：找不到 " + pathOf("a.xls"), "b.xls-S已替换内容"};
+    const Lines lines = {"a.xls 处理失败（文件未改动）：找不到 " + pathOf("a.xls"),
+                         "b.xls-S已替换内容"};
     EXPECT_EQ(window.text3, logOf(lines));
     EXPECT_EQ(window.journal, lines);
 }
@@ -287,7 +288,8 @@ TEST_F(ExcelReplace, SheetThatCannotBeActivatedClosesTheWorkbookUnsaved) {
                       sheetCalls(1, "旧", true),
                       {"call wb.Close(True)", "call excel.Quit()"}}));
     EXPECT_EQ(window.journal,
-              Lines({"a.xls-S1已替换内容", "a.xls 处理失败（文件未改动）：无法激活工作表", "b.xls-T已替换内容"}));
+              Lines({"a.xls-S1已替换内容", "a.xls 处理失败（文件未改动）：无法激活工作表",
+                     "b.xls-T已替换内容"}));
     EXPECT_EQ(fake.disk[pathOf("a.xls")].saves, 0);
     EXPECT_EQ(fake.disk[pathOf("a.xls")].sheets[0].cells[0], "旧");
     EXPECT_EQ(fake.disk[pathOf("b.xls")].saves, 1);
@@ -307,7 +309,8 @@ TEST_F(ExcelReplace, FailedSaveOrReplaceClosesWithoutSaving) {
     EXPECT_EQ(
         Lines(calls.end() - 3, calls.end()),
         Lines({"call wb.Close(True) -> error 1004", "call wb.Close(False)", "call excel.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.xls-S已替换内容", "a.xls 处理失败（文件未改动）：无法保存 a.xls"}));
+    EXPECT_EQ(window.journal,
+              Lines({"a.xls-S已替换内容", "a.xls 处理失败（文件未改动）：无法保存 a.xls"}));
 
     server.clearLog();
     window.journal.clear();

@@ -86,12 +86,13 @@ public:
                        shownPart().alignment = static_cast<int>(c.positional.at(0).toInteger());
                        return Value();
                    }));
-        fields.onCall("Add", scripted::computed([this](const Call& c, int) -> Reply {
-                          if (c.positional.size() != 2 || c.positional[1].toInteger() != word::field::Page)
-                              return Error(automation::errors::InvalidArgument, "无效的过程调用或参数");
-                          shownPart().text += "{PAGE}";
-                          return Value();
-                      }));
+        fields.onCall(
+            "Add", scripted::computed([this](const Call& c, int) -> Reply {
+                if (c.positional.size() != 2 || c.positional[1].toInteger() != word::field::Page)
+                    return Error(automation::errors::InvalidArgument, "无效的过程调用或参数");
+                shownPart().text += "{PAGE}";
+                return Value();
+            }));
         activeDoc.onGet("ActiveWindow", window);
         activeDoc.onGet("Sections", section);
         section.onGet("Headers", header).onGet("Footers", footer);
@@ -208,28 +209,6 @@ TEST_F(HeaderFooter, CentredHeaderCallSequence) {
     EXPECT_EQ(saved("a.doc").saves, 1);
     EXPECT_EQ(window.text3, logOf({"a.doc 已写入内容"}));
     EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容"}));
-}
-
-TEST_F(HeaderFooter, HeaderPlacementTable) {
-    struct Row {
-        std::string choice;
-        std::string typed;
-        int alignment;
-    };
-    const std::vector<Row> rows = {
-        {"居中", "眉", 1}, {"居左", "眉" + spaces(25), 3}, {"居右", spaces(16) + "眉", 2}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.choice);
-        fake.disk.clear();
-        window.files.clear();
-        addDocuments({"a.doc"});
-        window.header = true;
-        window.headerContent = "眉";
-        window.headerAlign = row.choice;
-        run();
-        EXPECT_EQ(saved("a.doc").header.text, row.typed);
-        EXPECT_EQ(saved("a.doc").header.alignment, row.alignment);
-    }
 }
 
 TEST_F(HeaderFooter, FooterOrdersWithAndWithoutThePageNumber) {
@@ -386,8 +365,9 @@ TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {
               Lines({"call doc.Close()", "get word.Documents",
                      "call docs.Open(" + quoted(pathOf("missing.doc")) + ") -> error 5174",
                      "call word.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容",
-                                     "missing.doc 处理失败（文件未改动）：找不到文件 " + pathOf("missing.doc")}));
+    EXPECT_EQ(window.journal,
+              Lines({"a.doc 已写入内容",
+                     "missing.doc 处理失败（文件未改动）：找不到文件 " + pathOf("missing.doc")}));
     EXPECT_EQ(saved("a.doc").saves, 1);
     EXPECT_EQ(saved("c.doc").saves, 0);
 }
@@ -419,7 +399,8 @@ TEST_F(HeaderFooter, FailedSaveAfterTheReadBackGivesBothLines) {
     EXPECT_EQ(
         Lines(calls.end() - 3, calls.end()),
         Lines({"call doc.Save() -> error 5153", "call doc.Close(False)", "call word.Quit()"}));
-    EXPECT_EQ(window.journal, Lines({"a.doc 已写入内容", "a.doc 处理失败（文件未改动）：磁盘已满"}));
+    EXPECT_EQ(window.journal,
+              Lines({"a.doc 已写入内容", "a.doc 处理失败（文件未改动）：磁盘已满"}));
     EXPECT_EQ(saved("a.doc").saves, 0);
     EXPECT_EQ(saved("a.doc").header.text, "");
 }

@@ -360,7 +360,8 @@ TEST_F(WordReplace, FailedCloseOfAnUnchangedDocumentIsNotRetried) {
 }
 
 TEST_F(WordReplace, QuitFailureIsReported) {
-    fake.word.onCall("Quit", Error(automation::errors::ServerUnavailable, "远程服务器不存在或不可用"));
+    fake.word.onCall("Quit",
+                     Error(automation::errors::ServerUnavailable, "远程服务器不存在或不可用"));
     run();
     EXPECT_EQ(window.journal, Lines({"Microsoft Word 未能退出：远程服务器不存在或不可用"}));
 }

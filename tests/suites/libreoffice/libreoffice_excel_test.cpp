@@ -1,13 +1,16 @@
 // The Excel classes served by LibreOffice, member by member, on real .xls
 // files. The tests share one application object, so one office process.
 
+#include "office_fixture.h"
 #include "office_test_support.h"
 #include "password_documents.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/automation_errors.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sys/stat.h>
 
@@ -15,6 +18,7 @@ using automation::Error;
 using automation::Object;
 using automation::Value;
 using office_testing::Sheet;
+using testing_support::errorOf;
 using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
@@ -49,23 +53,11 @@ void replaceOn(const Object& sheet, const std::string& what, const std::string& 
                                         {"ReplaceFormat", Value(false)}});
 }
 
-template <class F> Error errorOf(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no automation error was raised";
-    return Error(0, "");
-}
-
-class ExcelServer : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        reason_ = office_testing::missingOfficeReason();
-        if (!reason_.empty())
-            return;
-        templates_ = new TempFolder;
+struct ExcelModel {
+    static Object create() { return libreoffice::createExcelApplication(); }
+    static void closeAll(const Object& app) { app.get("Workbooks").toObject().call("Close"); }
+    static const char* extension() { return "xls"; }
+    static std::map<std::string, fs::path> makeTemplates(const fs::path& folder) {
         std::map<std::string, std::string> sources;
         sources["three"] = office_testing::flatSpreadsheet(
             {Sheet{"First", {{"a", "b"}, {"1", "2"}}},
@@ -77,62 +69,18 @@ protected:
             {Sheet{"Only", {{"Apple and apple"}, {"pineapple"}, {"apple"}, {"APPLE"}}}});
         sources["chinese"] = office_testing::flatSpreadsheet(
             {Sheet{"工作表一", {{"测试数据"}, {"没有"}}}, Sheet{"工作表二", {{"其他"}}}});
-        books_ = office_testing::makeDocuments(sources, "xls", templates_->path());
+        sources["guarded"] = office_testing::flatSpreadsheet(
+            {Sheet{"Open", {{"apple"}}}, Sheet{"Locked", {{"apple"}, {"x"}}, true}});
+        auto books = office_testing::makeDocuments(sources, "xls", folder);
         // A Word document, to be named .xls.
-        words_ = office_testing::makeDocuments(
+        books["letter"] = office_testing::makeDocuments(
             {{"letter", office_testing::flatText({"A letter.", "", "", ""})}}, "doc",
-            templates_->path() / "word");
-        app_ = new Object(libreoffice::createExcelApplication());
+            folder / "word")["letter"];
+        return books;
     }
-
-    static void TearDownTestSuite() {
-        if (app_) {
-            try {
-                app_->call("Quit");
-            } catch (const Error&) {
-            }
-        }
-        delete app_;
-        app_ = nullptr;
-        delete templates_;
-        templates_ = nullptr;
-    }
-
-    void SetUp() override {
-        if (!reason_.empty())
-            GTEST_SKIP() << reason_;
-    }
-
-    void TearDown() override {
-        if (app_) {
-            try {
-                app_->get("Workbooks").toObject().call("Close");
-            } catch (const Error&) {
-            }
-        }
-    }
-
-    fs::path copyOf(const std::string& name) {
-        const fs::path target = folder_ / (name + ".xls");
-        fs::copy_file(books_.at(name), target);
-        return target;
-    }
-
-    const Object& app() { return *app_; }
-
-    static std::string reason_;
-    static TempFolder* templates_;
-    static std::map<std::string, fs::path> books_;
-    static std::map<std::string, fs::path> words_;
-    static Object* app_;
-    TempFolder folder_;
 };
 
-std::string ExcelServer::reason_;
-TempFolder* ExcelServer::templates_ = nullptr;
-std::map<std::string, fs::path> ExcelServer::books_;
-std::map<std::string, fs::path> ExcelServer::words_;
-Object* ExcelServer::app_ = nullptr;
+using ExcelServer = office_testing::OfficeFixture<ExcelModel>;
 
 TEST_F(ExcelServer, WorksheetsAreCountedNamedAndSearchedOneByOne) {
     const Object book = openWorkbook(app(), copyOf("three"));
@@ -188,16 +136,105 @@ TEST_F(ExcelServer, WholeCellAndLetterCaseAreHonouredWhenAsked) {
               (Cells{"Part and apple", "pineapple", "WHOLE", "APPLE"}));
 }
 
-TEST_F(ExcelServer, WorkbookWithoutTheTextIsSavedOnCloseWithTrue) {
+TEST_F(ExcelServer, WorkbookNoCallChangedIsNotStoredAgain) {
     const fs::path path = copyOf("none");
     office_testing::ageFile(path);
+    const std::string bytes = readFile(path);
     const long long before = office_testing::modificationTime(path);
-    const Object book = openWorkbook(app(), path);
-    for (int j = 1; j <= 2; ++j)
+    Object book = openWorkbook(app(), path);
+    for (int j = 1; j <= 2; ++j) {
         EXPECT_TRUE(findOn(worksheet(book, j), "apple").isNothing());
+        // A replace that replaced nothing changes nothing.
+        replaceOn(worksheet(book, j), "apple", "pear");
+    }
+    EXPECT_TRUE(book.get("Saved").toBool());
+    book.call("Save");
+    book.call("Close", {Value(true)});
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_EQ(office_testing::modificationTime(path), before);
+
+    // A value set is a change: stored on closing.
+    book = openWorkbook(app(), path);
+    worksheet(book, 2).get("Cells", {Value(1), Value(2)}).toObject().put("Value", Value("new"));
+    EXPECT_FALSE(book.get("Saved").toBool());
     book.call("Close", {Value(true)});
     EXPECT_NE(office_testing::modificationTime(path), before);
-    EXPECT_EQ(office_testing::readBack({path}, "fods")[0].sheets().at("Sheet2"), Cells{"here"});
+    EXPECT_EQ(office_testing::readBack({path}, "fods")[0].sheets().at("Sheet2"),
+              (Cells{"here", "new"}));
+}
+
+TEST_F(ExcelServer, MatchCaseFalseAfterTrueIgnoresLetterCaseAgain) {
+    const fs::path path = copyOf("mixed");
+    const Object book = openWorkbook(app(), path);
+    const Object sheet = worksheet(book, 1);
+    replaceOn(sheet, "APPLE", "UPPER", 1, true);
+    // The same application, the earlier setting switched off again.
+    replaceOn(sheet, "Apple", "lower", 1, false);
+    // Without the argument the last setting holds: letter case ignored.
+    const Value hit = findOn(sheet, "PINEAPPLE");
+    ASSERT_FALSE(hit.isNothing());
+    EXPECT_EQ(hit.toObject().get("Address").toString(), "$A$2");
+    book.call("Close", {Value(true)});
+    EXPECT_EQ(office_testing::readBack({path}, "fods")[0].sheets().at("Only"),
+              (Cells{"Apple and apple", "pineapple", "lower", "UPPER"}));
+}
+
+TEST_F(ExcelServer, ReplaceOnAProtectedSheetIsRefusedAndChangesNothing) {
+    const fs::path path = copyOf("guarded");
+    office_testing::ageFile(path);
+    const std::string bytes = readFile(path);
+    const Object book = openWorkbook(app(), path);
+    // Found, as Excel finds text in locked cells.
+    EXPECT_FALSE(findOn(worksheet(book, 2), "apple").isNothing());
+    const Error e = errorOf([&] { replaceOn(worksheet(book, 2), "apple", "pear"); });
+    EXPECT_EQ(e.number, 1004);
+    EXPECT_NE(e.description.find("工作表“Locked”受保护"), std::string::npos) << e.description;
+    EXPECT_NE(e.description.find(path.string()), std::string::npos) << e.description;
+    // Text that is not there is no reason to refuse.
+    replaceOn(worksheet(book, 2), "absent", "pear");
+    // The open sheet of the same workbook is replaced as usual.
+    replaceOn(worksheet(book, 1), "apple", "pear");
+    book.call("Close", {Value(false)});
+    EXPECT_EQ(readFile(path), bytes);
+}
+
+TEST_F(ExcelServer, SavingReplacesTheFileAndKeepsLinks) {
+    // A hard link keeps the old content: the new one is a new file moved
+    // over the path, not the old file written in place.
+    const fs::path path = copyOf("three");
+    const fs::path hard = folder_ / "hard-link";
+    fs::create_hard_link(path, hard);
+    const std::string before = readFile(path);
+    struct stat old {};
+    ASSERT_EQ(::stat(path.c_str(), &old), 0);
+    Object book = openWorkbook(app(), path);
+    replaceOn(worksheet(book, 2), "apple", "pear");
+    book.call("Close", {Value(true)});
+    struct stat now {};
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, old.st_ino);
+    EXPECT_EQ(readFile(hard), before);
+    EXPECT_NE(readFile(path), before);
+    EXPECT_EQ(office_testing::readBack({path}, "fods")[0].sheets().at("Second"),
+              (Cells{"pear pie", "x", "Big pear tart and pear", "7"}));
+
+    // Through a symbolic link: the link stays and names the saved file.
+    const fs::path target = copyOf("mixed");
+    const fs::path link = folder_ / "link.xls";
+    fs::create_symlink("mixed.xls", link);
+    book = openWorkbook(app(), link);
+    replaceOn(worksheet(book, 1), "pineapple", "kiwi", 1);
+    book.call("Close", {Value(true)});
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), fs::path("mixed.xls"));
+    EXPECT_EQ(office_testing::readBack({target}, "fods")[0].sheets().at("Only"),
+              (Cells{"Apple and apple", "kiwi", "apple", "APPLE"}));
+    // Nothing else is left in the folder: no temporary or lock file.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"hard-link", "link.xls", "mixed.xls", "three.xls"}));
 }
 
 TEST_F(ExcelServer, WorkbookClosedWithoutSavingKeepsItsBytesAndTime) {
@@ -236,10 +273,10 @@ TEST_F(ExcelServer, FailuresNameTheFileAndSayWhatIsWrong) {
     EXPECT_NE(e.description.find("Excel 97-2003"), std::string::npos) << e.description;
 
     // A Word document named .xls, and a workbook named .doc.
-    fs::copy_file(words_.at("letter"), folder_ / "letter.xls");
+    fs::copy_file(documents().at("letter"), folder_ / "letter.xls");
     e = errorOf([&] { openWorkbook(app(), folder_ / "letter.xls"); });
     EXPECT_NE(e.description.find("文字处理文档"), std::string::npos) << e.description;
-    fs::copy_file(books_.at("none"), folder_ / "table.doc");
+    fs::copy_file(documents().at("none"), folder_ / "table.doc");
     Object word = libreoffice::createWordApplication();
     e = errorOf([&] {
         word.get("Documents").toObject().call("Open", {Value((folder_ / "table.doc").string())});
@@ -248,7 +285,7 @@ TEST_F(ExcelServer, FailuresNameTheFileAndSayWhatIsWrong) {
     word.call("Quit");
 
     const fs::path secret = folder_ / "secret.xls";
-    office_testing::savePasswordProtected(books_.at("none"), secret, "secret");
+    office_testing::savePasswordProtected(documents().at("none"), secret, "secret");
     e = errorOf([&] { openWorkbook(app(), secret); });
     EXPECT_NE(e.description.find("密码"), std::string::npos) << e.description;
     EXPECT_EQ(app().get("Workbooks").toObject().get("Count").toInteger(), 0);
@@ -284,6 +321,7 @@ TEST_F(ExcelServer, LockedAndReadOnlyWorkbooksAreNeverSavedOver) {
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
     const std::string before = readFile(readOnly);
     book = openWorkbook(app(), readOnly);
+    worksheet(book, 1).get("Cells", {Value(1), Value(1)}).toObject().put("Value", Value(1));
     e = errorOf([&] { book.call("Close", {Value(true)}); });
     EXPECT_NE(e.description.find("只读"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find(readOnly.string()), std::string::npos) << e.description;

@@ -4,6 +4,7 @@
 
 #include "suites/libreoffice/document_files.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/automation_errors.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 using automation::Error;
 using libreoffice::files::Format;
+using testing_support::errorOf;
 using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
@@ -23,16 +25,6 @@ namespace files = libreoffice::files;
 namespace {
 
 const std::string kCompoundHeader("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-
-template <class F> Error errorOf(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no automation error was raised";
-    return Error(0, "");
-}
 
 TEST(OpenChecks, RefuseWhatTheOfficeCouldNotOpenAndNameTheFile) {
     TempFolder folder;

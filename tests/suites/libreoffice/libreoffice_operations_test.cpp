@@ -1,11 +1,11 @@
 // The three batch operations run through the LibreOffice server on real
 // .doc and .xls files, as the window's word.doc and excel.xls modes run them.
 
-#include "core/detection/suite_detection.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
 #include "core/engines/word_replace.h"
 #include "office_test_support.h"
+#include "password_documents.h"
 #include "suites/libreoffice/libreoffice_server.h"
 #include "support/fake_suites.h"
 #include "support/fake_window.h"
@@ -122,33 +122,177 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
               (Cells{"a-twice.doc", "b-absent.doc", "c-header.doc", "d-中文.doc", "e-broken.doc"}));
 }
 
-TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
-    makeFolder({{"a-second", office_testing::flatSpreadsheet(
-                                 {Sheet{"一", {{"nothing"}}},
-                                  Sheet{"二", {{"Big APPLE tart and apple", "7"}, {"apple"}}},
-                                  Sheet{"三", {{"pear"}}}})},
-                {"b-none", office_testing::flatSpreadsheet(
-                               {Sheet{"Sheet1", {{"x"}}}, Sheet{"Sheet2", {{"y"}}}})}},
-               "xls");
-    office_testing::ageFile(folder_ / "b-none.xls");
-    const long long untouched = office_testing::modificationTime(folder_ / "b-none.xls");
+TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndStoresOnlyChangedWorkbooks) {
+    makeFolder(
+        {{"a-second", office_testing::flatSpreadsheet(
+                          {Sheet{"一", {{"nothing"}}},
+                           Sheet{"二", {{"Big APPLE tart and apple", "7"}, {"apple"}}},
+                           Sheet{"三", {{"pear"}}}})},
+         {"b-none",
+          office_testing::flatSpreadsheet({Sheet{"Sheet1", {{"x"}}}, Sheet{"Sheet2", {{"y"}}}})},
+         {"c-guarded", office_testing::flatSpreadsheet({Sheet{"Open", {{"apple"}}},
+                                                        Sheet{"Locked", {{"an apple"}}, true},
+                                                        Sheet{"After", {{"apple"}}}})}},
+        "xls");
+    for (const char* name : {"b-none.xls", "c-guarded.xls"})
+        office_testing::ageFile(folder_ / name);
+    const std::string noneBytes = readFile(folder_ / "b-none.xls");
+    const long long noneTime = office_testing::modificationTime(folder_ / "b-none.xls");
+    const std::string guardedBytes = readFile(folder_ / "c-guarded.xls");
+    const long long guardedTime = office_testing::modificationTime(folder_ / "c-guarded.xls");
 
     window_.modeValue = engines::Mode::ExcelXls;
     window_.find = "apple";
     window_.replacement = "pear";
     engines::excelReplace(window_, window_, registry_);
 
-    EXPECT_EQ(window_.text3,
-              logOf({"a-second.xls-一没找到替换的内容", "a-second.xls-二已替换内容",
+    ASSERT_EQ(window_.journal.size(), 7u) << window_.text3;
+    EXPECT_EQ(Cells(window_.journal.begin(), window_.journal.begin() + 6),
+              (Cells{"a-second.xls-一没找到替换的内容", "a-second.xls-二已替换内容",
                      "a-second.xls-三没找到替换的内容", "b-none.xls-Sheet1没找到替换的内容",
-                     "b-none.xls-Sheet2没找到替换的内容"}));
-    // Saved although nothing was found in it.
-    EXPECT_NE(office_testing::modificationTime(folder_ / "b-none.xls"), untouched);
-    const auto sheets =
-        office_testing::readBack({folder_ / "a-second.xls", folder_ / "b-none.xls"}, "fods");
+                     "b-none.xls-Sheet2没找到替换的内容", "c-guarded.xls-Open已替换内容"}));
+    // The protected sheet is a failure, and the line says the file kept its
+    // content although its first sheet was reported as replaced.
+    const std::string& failure = window_.journal[6];
+    EXPECT_EQ(failure.rfind("c-guarded.xls 处理失败（文件未改动）：", 0), 0u) << failure;
+    EXPECT_NE(failure.find("“Locked”受保护"), std::string::npos) << failure;
+    EXPECT_EQ(window_.failures, 1);
+    // Nothing found: not stored again, byte for byte and time.
+    EXPECT_EQ(readFile(folder_ / "b-none.xls"), noneBytes);
+    EXPECT_EQ(office_testing::modificationTime(folder_ / "b-none.xls"), noneTime);
+    EXPECT_EQ(readFile(folder_ / "c-guarded.xls"), guardedBytes);
+    EXPECT_EQ(office_testing::modificationTime(folder_ / "c-guarded.xls"), guardedTime);
+    const auto sheets = office_testing::readBack({folder_ / "a-second.xls"}, "fods");
     EXPECT_EQ(sheets[0].sheets().at("二"), (Cells{"Big pear tart and pear", "7", "pear"}));
     EXPECT_EQ(sheets[0].sheets().at("一"), Cells{"nothing"});
-    EXPECT_EQ(sheets[1].sheets().at("Sheet2"), Cells{"y"});
+}
+
+TEST_F(Operations, DocumentsWithCommentsNotesFramesTrackedChangesAndFieldsAreProcessed) {
+    // Each story holds the text; only the main text may change.
+    const std::string body =
+        "<text:tracked-changes text:track-changes=\"false\"><text:changed-region "
+        "text:id=\"ct1\"><text:insertion>"
+        "<office:change-info><dc:creator>Li Si</dc:creator><dc:date>2024-05-01T10:00:00</dc:date>"
+        "</office:change-info></text:insertion></text:changed-region></text:tracked-changes>"
+        "<text:p>Main apple text<office:annotation><dc:creator>Li Si</dc:creator>"
+        "<dc:date>2024-05-01T10:00:00</dc:date><text:p>COMMENT apple</text:p>"
+        "</office:annotation> and more.<text:note text:id=\"n1\" text:note-class=\"footnote\">"
+        "<text:note-citation>1</text:note-citation><text:note-body><text:p>NOTE apple</text:p>"
+        "</text:note-body></text:note></text:p>"
+        "<text:p><draw:frame draw:name=\"F\" text:anchor-type=\"paragraph\" svg:width=\"5cm\" "
+        "svg:height=\"2cm\"><draw:text-box><text:p>FRAME apple</text:p></draw:text-box>"
+        "</draw:frame>Page <text:page-number text:select-page=\"current\">1</text:page-number>"
+        "</text:p><text:p><text:change-start text:change-id=\"ct1\"/>Tracked insertion."
+        "<text:change-end text:change-id=\"ct1\"/></text:p>";
+    makeFolder({{"stories", office_testing::flatText({body, "", "", ""})}}, "doc");
+    // The office kept every kind of content in the .doc it wrote.
+    const std::string made = office_testing::readBack({folder_ / "stories.doc"}, "fodt")[0].xml;
+    for (const char* element : {"<office:annotation", "<text:note ", "<draw:frame",
+                                "<text:changed-region", "<text:page-number"})
+        ASSERT_NE(made.find(element), std::string::npos) << element << "\n" << made;
+
+    window_.modeValue = engines::Mode::WordDoc;
+    window_.find = "apple";
+    window_.replacement = "pear";
+    engines::wordReplace(window_, window_, registry_);
+    window_.header = true;
+    window_.headerContent = "页眉";
+    window_.headerAlign = "居中";
+    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+
+    // No office ended: one line each, no failure.
+    EXPECT_EQ(window_.journal, (Cells{"stories.doc 已替换内容", "stories.doc 已写入内容"}));
+    EXPECT_EQ(window_.failures, 0);
+    const auto saved = office_testing::readBack({folder_ / "stories.doc"}, "fodt")[0];
+    const std::string all = office_testing::plainText(saved.xml);
+    for (const char* kept : {"COMMENT apple", "NOTE apple", "FRAME apple", "Tracked insertion."})
+        EXPECT_NE(all.find(kept), std::string::npos) << kept;
+    EXPECT_NE(all.find("Main pear text"), std::string::npos) << all;
+    EXPECT_EQ(all.find("Main apple"), std::string::npos) << all;
+    EXPECT_NE(saved.xml.find("<office:annotation"), std::string::npos);
+    EXPECT_NE(office_testing::plainText(saved.masterStyles()).find("页眉"), std::string::npos);
+}
+
+// The office writes the mark into workbooks only (its Word filter neither
+// writes nor reports one), so the workbook stands for both.
+TEST_F(Operations, ReadOnlyRecommendedWorkbookIsProcessed) {
+    TempFolder scratch;
+    const auto book = office_testing::makeDocuments(
+        {{"table", office_testing::flatSpreadsheet({Sheet{"S", {{"apple"}}}})}}, "xls",
+        scratch.path());
+    office_testing::StoreOptions mark;
+    mark.readOnlyRecommended = true;
+    office_testing::storeCopy(book.at("table"), folder_ / "table.xls", mark);
+    // The file carries the mark, as the office reads it.
+    ASSERT_NE(office_testing::readBack({folder_ / "table.xls"}, "fods")[0].xml.find(
+                  "config:name=\"LoadReadonly\" config:type=\"boolean\">true"),
+              std::string::npos);
+
+    window_.find = "apple";
+    window_.replacement = "pear";
+    window_.files = {"table.xls"};
+    window_.modeValue = engines::Mode::ExcelXls;
+    engines::excelReplace(window_, window_, registry_);
+    EXPECT_EQ(window_.journal, Cells{"table.xls-S已替换内容"});
+    EXPECT_EQ(office_testing::readBack({folder_ / "table.xls"}, "fods")[0].sheets().at("S"),
+              Cells{"pear"});
+}
+
+TEST_F(Operations, EveryPlacementIsTheAlignmentTheOfficeReadsBack) {
+    struct Case {
+        bool header;
+        std::string placement;     // 居左 / 居中 / 居右 of the header or the footer text
+        std::string pagePlacement; // the page number's, or empty for none
+        const char* align;         // as the reloaded document gives it
+    };
+    const std::vector<Case> cases = {
+        {true, "居左", "", "justify"},  {true, "居中", "", "center"},
+        {true, "居右", "", "end"},      {false, "居左", "", "justify"},
+        {false, "居中", "", "center"},  {false, "居右", "", "end"},
+        {false, "", "居中1", "center"}, {false, "", "居中2", "center"},
+        {false, "", "居左", "justify"}, {false, "", "居右", "end"},
+    };
+    std::map<std::string, std::string> flat;
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        flat["p" + std::to_string(i)] = office_testing::flatText({"Body.", "", "", ""});
+    makeFolder(flat, "doc");
+    window_.modeValue = engines::Mode::WordDoc;
+    window_.headerContent = "页眉";
+    window_.footerContent = "页脚";
+    std::vector<fs::path> paths;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        window_.files = {"p" + std::to_string(i) + ".doc"};
+        paths.push_back(folder_ / window_.files[0]);
+        window_.header = c.header;
+        window_.footer = !c.header;
+        window_.headerAlign = c.placement;
+        window_.footerAlign = c.placement;
+        window_.pageNumber = !c.pagePlacement.empty();
+        window_.pageNumberAlign = c.pagePlacement;
+        engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    }
+    ASSERT_EQ(window_.failures, 0) << window_.text3;
+    const auto saved = office_testing::readBack(paths, "fodt");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE((c.header ? "页眉 " : "页脚 ") + c.placement + " " + c.pagePlacement);
+        const std::string master = saved[i].masterStyles();
+        const std::string part = c.header ? "header" : "footer";
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(
+            master, m,
+            std::regex("<style:" + part +
+                       R"re(>\s*<text:p text:style-name="([^"]+)">([\s\S]*?)</text:p>)re")))
+            << master;
+        EXPECT_NE(saved[i].style(m[1]).find(std::string("fo:text-align=\"") + c.align + "\""),
+                  std::string::npos)
+            << saved[i].style(m[1]);
+        const std::string text = office_testing::plainText(m[2]);
+        EXPECT_NE(text.find(c.pagePlacement.empty() ? (c.header ? "页眉" : "页脚") : "第1页"),
+                  std::string::npos)
+            << text;
+    }
 }
 
 TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
@@ -225,27 +369,6 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
     }
 }
 
-TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
-    makeFolder({{"a", office_testing::flatText({"Body.", "", "", ""})},
-                {"b", office_testing::flatText({"Body.", "", "", ""})}},
-               "doc");
-    office_testing::ageFile(folder_ / "a.doc");
-    const std::string before = readFile(folder_ / "a.doc");
-    window_.modeValue = engines::Mode::WordDoc;
-    window_.header = true;
-    window_.size = "小四";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
-    ASSERT_EQ(window_.journal.size(), 1u) << window_.text3;
-    EXPECT_EQ(window_.journal[0].rfind("a.doc 处理失败：", 0), 0u) << window_.journal[0];
-    EXPECT_NE(window_.journal[0].find("小四"), std::string::npos);
-    EXPECT_EQ(readFile(folder_ / "a.doc"), before);
-}
-
-} // namespace
-
-// With LibreOffice serving the Excel class, status line 1 names LibreOffice
-// and the version it reports, never an Office version; lines 2 and 3 keep
-// their numbers and texts, and the Microsoft modes are enabled.
 TEST_F(Operations, DetectionNamesLibreOfficeInTheFirstStatusLine) {
     const auto installation = libreoffice::findInstallation();
     ASSERT_TRUE(installation);
@@ -259,3 +382,22 @@ TEST_F(Operations, DetectionNamesLibreOfficeInTheFirstStatusLine) {
     for (const std::string& line : lines)
         EXPECT_EQ(line.find("offcce"), std::string::npos) << line;
 }
+
+TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
+    makeFolder({{"a", office_testing::flatText({"Body.", "", "", ""})},
+                {"b", office_testing::flatText({"Body.", "", "", ""})}},
+               "doc");
+    office_testing::ageFile(folder_ / "a.doc");
+    const std::string before = readFile(folder_ / "a.doc");
+    window_.modeValue = engines::Mode::WordDoc;
+    window_.header = true;
+    window_.size = "小四";
+    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    ASSERT_EQ(window_.journal.size(), 1u) << window_.text3;
+    EXPECT_EQ(window_.journal[0].rfind("a.doc 处理失败（文件未改动）：", 0), 0u)
+        << window_.journal[0];
+    EXPECT_NE(window_.journal[0].find("小四"), std::string::npos);
+    EXPECT_EQ(readFile(folder_ / "a.doc"), before);
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/automation_errors.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,22 @@
 using automation::Error;
 using automation::Object;
 using automation::Value;
+using testing_support::errorOf;
 using testing_support::readFile;
 using testing_support::TempFolder;
 namespace fs = std::filesystem;
 
 namespace {
 
-template <class F> Error errorOf(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no automation error was raised";
-    return Error(0, "");
+// Replaces "apple" in the document's main text; true when it was there.
+bool replaceApple(const Object& document) {
+    return document.get("Content")
+        .toObject()
+        .get("Find")
+        .toObject()
+        .call("Execute", {},
+              {{"FindText", Value("apple")}, {"ReplaceWith", Value("pear")}, {"Replace", Value(2)}})
+        .toBool();
 }
 
 class Permissions : public ::testing::Test {
@@ -102,12 +105,8 @@ TEST_F(Permissions, DocumentsInAReadOnlyFolderAreSearchedButNeverSaved) {
                                 .toObject()
                                 .call("Open", {Value((shelf / "letter.doc").string())})
                                 .toObject();
-    EXPECT_TRUE(document.get("Content")
-                    .toObject()
-                    .get("Find")
-                    .toObject()
-                    .call("Execute", {Value("apple")})
-                    .toBool());
+    // Changed, so that closing stores it.
+    EXPECT_TRUE(replaceApple(document));
     Error e = errorOf([&] { word.get("Documents").toObject().call("Close", {Value(true)}); });
     EXPECT_NE(e.description.find("不可写"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find((shelf / "letter.doc").string()), std::string::npos)
@@ -120,6 +119,11 @@ TEST_F(Permissions, DocumentsInAReadOnlyFolderAreSearchedButNeverSaved) {
                             .toObject()
                             .call("Open", {Value((shelf / "table.xls").string())})
                             .toObject();
+    book.get("Worksheets", {Value(1)})
+        .toObject()
+        .get("Cells", {Value(1), Value(1)})
+        .toObject()
+        .put("Value", Value("pear"));
     e = errorOf([&] { book.call("Close", {Value(true)}); });
     EXPECT_NE(e.description.find("不可写"), std::string::npos) << e.description;
     book.call("Close", {Value(false)});
@@ -139,6 +143,7 @@ TEST_F(Permissions, ReadOnlyFileInAWritableFolderIsNeverSavedOver) {
     Object word = libreoffice::createWordApplication();
     const Object document =
         word.get("Documents").toObject().call("Open", {Value(path.string())}).toObject();
+    EXPECT_TRUE(replaceApple(document));
     const Error e = errorOf([&] { document.call("Save"); });
     EXPECT_NE(e.description.find("只读"), std::string::npos) << e.description;
     document.call("Close", {Value(false)});

@@ -1,9 +1,11 @@
 // The Word classes served by LibreOffice, member by member, on real .doc
 // files. The tests share one application object, so one office process.
 
+#include "office_fixture.h"
 #include "office_test_support.h"
 #include "password_documents.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/automation_errors.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +27,7 @@ using automation::Error;
 using automation::Object;
 using automation::Value;
 using office_testing::TextDocument;
+using testing_support::errorOf;
 using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
@@ -87,14 +90,16 @@ std::string storyText(const Object& app, bool header, int index = 1) {
         .toString();
 }
 
-template <class F> Error errorOf(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no automation error was raised";
-    return Error(0, "");
+// A program folder `root`/program of links to the installed office's files
+// (without soffice.bin), with no share folder beside it.
+fs::path fakeProgramFolder(const fs::path& root) {
+    const fs::path program = root / "program";
+    fs::create_directories(program);
+    const fs::path real = libreoffice::defaultProgramFolder();
+    for (const char* name : {"fundamentalrc", "types.rdb", "bootstraprc", "libswlo.so",
+                             "libmswordlo.so", "libsclo.so", "libscfiltlo.so"})
+        fs::create_symlink(real / name, program / name);
+    return program;
 }
 
 bool processGroupAlive(int group) {
@@ -112,13 +117,11 @@ std::vector<std::string> folderListing(const fs::path& folder) {
 
 // ---------------------------------------------------------------- fixture
 
-class WordServer : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        reason_ = office_testing::missingOfficeReason();
-        if (!reason_.empty())
-            return;
-        templates_ = new TempFolder;
+struct WordModel {
+    static Object create() { return libreoffice::createWordApplication(); }
+    static void closeAll(const Object& app) { closeDocuments(app, false); }
+    static const char* extension() { return "doc"; }
+    static std::map<std::string, fs::path> makeTemplates(const fs::path& folder) {
         std::map<std::string, std::string> sources;
         sources["twice"] =
             office_testing::flatText({"<text:p>Hello apple world, <text:span "
@@ -142,59 +145,11 @@ protected:
         sources["withheader"] = office_testing::flatText({"Body.", "已有页眉", "已有页脚", ""});
         sources["firstpage"] =
             office_testing::flatText({"Body.", "Other pages", "", "First page header"});
-        templates_->path();
-        documents_ = office_testing::makeDocuments(sources, "doc", templates_->path());
-        app_ = new Object(libreoffice::createWordApplication());
+        return office_testing::makeDocuments(sources, "doc", folder);
     }
-
-    static void TearDownTestSuite() {
-        if (app_) {
-            try {
-                app_->call("Quit");
-            } catch (const Error&) {
-            }
-        }
-        delete app_;
-        app_ = nullptr;
-        delete templates_;
-        templates_ = nullptr;
-    }
-
-    void SetUp() override {
-        if (!reason_.empty())
-            GTEST_SKIP() << reason_;
-    }
-
-    void TearDown() override {
-        // A failed test must not leave a document open for the next one.
-        if (app_) {
-            try {
-                closeDocuments(*app_, false);
-            } catch (const Error&) {
-            }
-        }
-    }
-
-    // A fresh copy of a template document in this test's folder.
-    fs::path copyOf(const std::string& name, const std::string& as = "") {
-        const fs::path target = folder_ / ((as.empty() ? name : as) + ".doc");
-        fs::copy_file(documents_.at(name), target);
-        return target;
-    }
-
-    const Object& app() { return *app_; }
-
-    static std::string reason_;
-    static TempFolder* templates_;
-    static std::map<std::string, fs::path> documents_;
-    static Object* app_;
-    TempFolder folder_;
 };
 
-std::string WordServer::reason_;
-TempFolder* WordServer::templates_ = nullptr;
-std::map<std::string, fs::path> WordServer::documents_;
-Object* WordServer::app_ = nullptr;
+using WordServer = office_testing::OfficeFixture<WordModel>;
 
 // ---------------------------------------------------------------- detection
 
@@ -222,6 +177,48 @@ TEST(WordDetection, ClassesAreRegisteredAndAnswerWithoutStartingTheOffice) {
     // Nothing so far needed a document.
     EXPECT_EQ(libreoffice::officeProcessGroup(word), 0);
     EXPECT_EQ(libreoffice::officeProcessGroup(excel), 0);
+}
+
+TEST(OfficeInstallation, MissingUserInterfaceFilesAreNamedWhenTheApplicationIsMade) {
+    if (const auto reason = office_testing::missingOfficeReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    // The installed office has them (the tests need the full packages).
+    EXPECT_EQ(libreoffice::missingUserInterface(libreoffice::defaultProgramFolder(), true), "");
+    EXPECT_EQ(libreoffice::missingUserInterface(libreoffice::defaultProgramFolder(), false), "");
+
+    // An installation as the "-nogui" packages leave it.
+    TempFolder installation;
+    const fs::path program = fakeProgramFolder(installation.path());
+    fs::create_symlink(libreoffice::defaultProgramFolder() / "soffice.bin",
+                       program / "soffice.bin");
+    libreoffice::ServerOptions options;
+    options.programFolder = program;
+    auto create = [&](bool writer) {
+        return writer ? libreoffice::createWordApplication(options)
+                      : libreoffice::createExcelApplication(options);
+    };
+    struct Case {
+        bool writer;
+        const char* package;
+        const char* folder;
+    };
+    for (const Case& c : {Case{true, "libreoffice-writer", "modules/swriter/ui"},
+                          Case{false, "libreoffice-calc", "modules/scalc/ui"}}) {
+        const Error e = errorOf([&] { create(c.writer); });
+        EXPECT_EQ(e.number, 429) << c.package;
+        EXPECT_NE(e.description.find(std::string("安装完整的 ") + c.package + " "),
+                  std::string::npos)
+            << e.description;
+        EXPECT_NE(e.description.find(c.folder), std::string::npos) << e.description;
+    }
+    // An empty folder of that name is as good as none; a description file in
+    // it is enough to make the object (which does not start the office).
+    const fs::path ui = installation / "share/config/soffice.cfg/modules/swriter/ui";
+    fs::create_directories(ui);
+    EXPECT_EQ(errorOf([&] { create(true); }).number, 429);
+    writeFile(ui / "annotation.ui", "<interface/>");
+    EXPECT_NO_THROW(create(true));
+    EXPECT_EQ(errorOf([&] { create(false); }).number, 429);
 }
 
 // ---------------------------------------------------------------- find and replace
@@ -524,7 +521,7 @@ TEST_F(WordServer, FailuresNameTheFileAndSayWhatIsWrong) {
     // A compound file of another kind: a Word document with one byte changed
     // in its header is damaged; the office refuses it.
     const fs::path broken = folder_ / "broken.doc";
-    std::string bytes = readFile(documents_.at("plain"));
+    std::string bytes = readFile(documents().at("plain"));
     bytes.resize(bytes.size() / 3);
     writeFile(broken, bytes);
     e = errorOf([&] { openDocument(app(), broken); });
@@ -538,7 +535,7 @@ TEST_F(WordServer, FailuresNameTheFileAndSayWhatIsWrong) {
 
 TEST_F(WordServer, PasswordProtectedDocumentIsRefused) {
     const fs::path path = folder_ / "secret.doc";
-    office_testing::savePasswordProtected(documents_.at("plain"), path, "secret");
+    office_testing::savePasswordProtected(documents().at("plain"), path, "secret");
     const Error e = errorOf([&] { openDocument(app(), path); });
     EXPECT_NE(e.description.find("密码"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find(path.string()), std::string::npos) << e.description;
@@ -712,16 +709,15 @@ TEST_F(WordServer, OfficeLeftRunningWithTheSameProfileIsEndedFirst) {
 
 TEST_F(WordServer, OfficeThatCannotStartIsReportedOnceAndQuickly) {
     // A program folder whose office exits at once.
-    TempFolder fake;
-    const fs::path real = libreoffice::defaultProgramFolder();
-    for (const char* name :
-         {"fundamentalrc", "types.rdb", "bootstraprc", "libswlo.so", "libmswordlo.so"})
-        fs::create_symlink(real / name, fake / name);
+    TempFolder installation;
+    const fs::path fake = fakeProgramFolder(installation.path());
+    fs::create_symlink(libreoffice::defaultProgramFolder().parent_path() / "share",
+                       installation / "share");
     writeFile(fake / "soffice.bin", "#!/bin/sh\necho broken >&2\nexit 3\n");
     fs::permissions(fake / "soffice.bin", fs::perms::owner_all);
 
     libreoffice::ServerOptions options;
-    options.programFolder = fake.path();
+    options.programFolder = fake;
     options.profileRoot = fake / "profiles";
     Object word = libreoffice::createWordApplication(options);
     const fs::path path = copyOf("plain");

@@ -76,6 +76,7 @@ const char* kNamespaces =
     "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
     "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
     "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+    "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
     "xmlns:loext=\"urn:org:documentfoundation:names:experimental:office:xmlns:loext:1.0\" ";
 
 // The region between an opening tag prefix and its closing tag.
@@ -158,7 +159,8 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
          "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n"
       << "<office:body><office:spreadsheet>\n";
     for (const auto& sheet : sheets) {
-        x << "<table:table table:name=\"" << escape(sheet.name) << "\">";
+        x << "<table:table table:name=\"" << escape(sheet.name) << "\""
+          << (sheet.isProtected ? " table:protected=\"true\"" : "") << ">";
         for (const auto& row : sheet.rows) {
             x << "<table:table-row>";
             for (const auto& cell : row) {

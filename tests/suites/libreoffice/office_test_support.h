@@ -34,6 +34,8 @@ std::string paragraph(const std::string& text);
 struct Sheet {
     std::string name;
     std::vector<std::vector<std::string>> rows;
+    // Protected without a password; its cells are locked, as by default.
+    bool isProtected = false;
 };
 std::string flatSpreadsheet(const std::vector<Sheet>& sheets);
 

@@ -3,6 +3,7 @@
 #include "suites/libreoffice/office_session.h"
 
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 
 #include <stdexcept>
 
@@ -10,8 +11,8 @@ namespace office_testing {
 
 namespace css = libreoffice::uno::css;
 
-void savePasswordProtected(const std::filesystem::path& source, const std::filesystem::path& target,
-                           const std::string& password) {
+void storeCopy(const std::filesystem::path& source, const std::filesystem::path& target,
+               const StoreOptions& options) {
     const auto installation = libreoffice::findInstallation();
     if (!installation)
         throw std::runtime_error("LibreOffice is not installed");
@@ -24,12 +25,21 @@ void savePasswordProtected(const std::filesystem::path& source, const std::files
     session.ensureRunning();
     const auto check = libreoffice::files::checkBeforeOpen(source.string(), format, 0);
     auto loaded = session.load(check, format, 0);
+    if (options.readOnlyRecommended) {
+        const auto settings = libreoffice::uno::Reference<css::beans::XPropertySet>(
+            libreoffice::uno::must<css::lang::XMultiServiceFactory>(loaded.component)
+                ->createInstance("com.sun.star.document.Settings"),
+            libreoffice::uno::UNO_QUERY_THROW);
+        libreoffice::uno::setProperty(settings, "LoadReadonly", css::uno::Any(true));
+    }
+    std::vector<std::pair<const char*, css::uno::Any>> properties = {
+        {"FilterName",
+         css::uno::Any(rtl::OUString::createFromAscii(word ? "MS Word 97" : "MS Excel 97"))}};
+    if (!options.password.empty())
+        properties.emplace_back("Password",
+                                css::uno::Any(libreoffice::uno::toOUString(options.password)));
     libreoffice::uno::must<css::frame::XStorable>(loaded.component)
-        ->storeToURL(libreoffice::uno::fileUrl(target),
-                     libreoffice::uno::properties(
-                         {{"FilterName", css::uno::Any(rtl::OUString::createFromAscii(
-                                             word ? "MS Word 97" : "MS Excel 97"))},
-                          {"Password", css::uno::Any(libreoffice::uno::toOUString(password))}}));
+        ->storeToURL(libreoffice::uno::fileUrl(target), libreoffice::uno::properties(properties));
     libreoffice::Session::close(loaded.component);
     session.stop();
 }
