@@ -22,7 +22,7 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
             continue;
         const QString root = volume.rootPath();
         const QString label = volume.name().isEmpty() ? QString() : " [" + volume.name() + "]";
-        addItem(root + label, root);
+        addItem(QDir::toNativeSeparators(root) + label, root);
     }
     connect(this, &QComboBox::activated, this, [this](int) { emit changed(); });
 }

@@ -15,6 +15,10 @@ set(BR_MINGW_GCC_DLL_DIR "/usr/lib/gcc/x86_64-w64-mingw32/12-posix" CACHE PATH
     "Folder of the compiler's runtime DLLs (libstdc++-6.dll, libgcc_s_seh-1.dll)")
 set(BR_MINGW_THREAD_DLL_DIR "/usr/x86_64-w64-mingw32/lib" CACHE PATH
     "Folder of libwinpthread-1.dll")
+# Qt's offscreen platform, which the window tests use, reads its fonts from
+# lib/fonts beside the program on Windows: a Latin and a CJK font go there.
+set(BR_TEST_FONTS "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf;/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+    CACHE STRING "Fonts for the window tests' offscreen platform (missing ones are left out)")
 
 if(EXISTS "${BR_QT_MINGW_ARCHIVE}")
   # Unpacked again only when the archive changed.
@@ -103,6 +107,14 @@ function(br_qt_runtime_files out)
   foreach(p IN LISTS plugins)
     list(APPEND files ${BR_QT_MINGW_DIR}/plugins/${p} ${p})
   endforeach()
+  if(arg_TESTS)
+    foreach(font IN LISTS BR_TEST_FONTS)
+      if(EXISTS ${font})
+        get_filename_component(name ${font} NAME)
+        list(APPEND files ${font} lib/fonts/${name})
+      endif()
+    endforeach()
+  endif()
   list(APPEND files
     ${BR_MINGW_GCC_DLL_DIR}/libstdc++-6.dll libstdc++-6.dll
     ${BR_MINGW_GCC_DLL_DIR}/libgcc_s_seh-1.dll libgcc_s_seh-1.dll

@@ -1,8 +1,9 @@
 // The main window: start state, modes, lists and buttons, combo pairing, menus.
 
 #include "batchreplace/form1.h"
-#include "support/fake_suites.h"
+#include "core/text/encoding.h"
 #include "support/fake_desktop.h"
+#include "support/fake_suites.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
@@ -357,7 +358,8 @@ private slots:
         bool found = false;
         for (const auto& day : std::filesystem::directory_iterator(*app / "Journal"))
             for (const auto& file : std::filesystem::directory_iterator(day.path()))
-                found = readFile(file.path()).find(" a.doc 已替换内容\r\n") != std::string::npos;
+                found = readFile(file.path()).find(text::utf8ToAnsi(" a.doc 已替换内容\r\n")) !=
+                        std::string::npos;
         QVERIFY(found);
     }
 };

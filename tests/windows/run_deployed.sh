@@ -5,8 +5,9 @@
 # beside itself. Then takes the windows' screenshots (window_screenshots.exe,
 # run from another copy of the deployed folder) into <build>/screenshots;
 # that run also makes a Word replace, which must report that Word cannot be
-# started. The Chinese text needs a CJK font: WenQuanYi Micro Hei is given to
-# the prefix under the names Windows programs ask for.
+# started. The prefix is a Chinese Windows (locale zh_CN, ANSI code page 936),
+# as the users have. The Chinese text needs a CJK font: WenQuanYi Micro Hei is
+# given to the prefix under the names Windows programs ask for.
 #
 #   run_deployed.sh <build folder>
 #
@@ -14,7 +15,7 @@
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
-wine=/usr/lib/wine/wine64
+wine=(/usr/lib/wine/wine64)
 wineserver=/usr/lib/wine/wineserver
 font=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
 
@@ -25,6 +26,20 @@ if ! command -v Xvfb >/dev/null || [ ! -f "$font" ]; then
 fi
 
 echo "== Starting the deployed batchreplace.exe in a fresh prefix on a virtual display"
+# Wine takes its Windows locale from Linux's: zh_CN.UTF-8, made into the build
+# folder when the system has not got it (Wine needs its UTF-8 for the Linux
+# file names, or Chinese names cannot be created).
+locales="$build/locale"
+# (localedef fails on warnings of the locale's sources that do not matter.)
+mkdir -p "$locales"
+[ -f "$locales/zh_CN.UTF-8/LC_CTYPE" ] ||
+  localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >/dev/null 2>&1 || true
+if [ -f "$locales/zh_CN.UTF-8/LC_CTYPE" ]; then
+  wine=(env LOCPATH="$locales" LC_ALL=zh_CN.UTF-8 /usr/lib/wine/wine64)
+else
+  echo "   no zh_CN locale could be made (localedef, package locales): the prefix keeps" \
+       "the build's locale and its ANSI code page"
+fi
 export WINEPREFIX="$build/wineprefix-deployed"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -57,7 +72,7 @@ export DISPLAY=$display
 
 stop_wine
 rm -rf "$WINEPREFIX"
-timeout --kill-after=10 300 "$wine" wineboot --init >/dev/null 2>&1 </dev/null
+timeout --kill-after=10 300 "${wine[@]}" wineboot --init >/dev/null 2>&1 </dev/null
 timeout --kill-after=10 120 "$wineserver" -w
 
 # The font in the prefix's Fonts folder, under the names Windows' Chinese
@@ -80,7 +95,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1024x768"
 REG
-timeout --kill-after=10 120 "$wine" regedit /S "$(winpath "$build/wine-settings.reg")" \
+timeout --kill-after=10 120 "${wine[@]}" regedit /S "$(winpath "$build/wine-settings.reg")" \
   >/dev/null 2>&1 </dev/null || true
 
 # The deployed folder as a user gets it, in a folder of its own.
@@ -88,7 +103,7 @@ run="$build/deployed-run"
 rm -rf "$run"
 cp -r "$build/deploy" "$run"
 echo "   deployed files: $(cd "$run" && find . -type f | sort | tr '\n' ' ')"
-"$wine" "$(winpath "$run/batchreplace.exe")" >"$build/deployed-run.log" 2>&1 </dev/null &
+(cd "$run" && exec "${wine[@]}" "$(winpath "$run/batchreplace.exe")") >"$build/deployed-run.log" 2>&1 </dev/null &
 started=
 for _ in $(seq 1 120); do
   if [ -f "$run/update.exe" ] && [ -f "$run/toconfigure/dqbb.ini" ] &&
@@ -98,9 +113,15 @@ for _ in $(seq 1 120); do
   fi
   sleep 0.5
 done
+# The window shows once its start-up is done: the screen is taken until it is
+# no longer the empty desktop (a few hundred bytes of PNG).
 mkdir -p "$build/screenshots"
-sleep 3 # the window paints once its start-up is done
-import -display "$display" -window root "$build/screenshots/deployed-desktop.png" 2>/dev/null || true
+desktop_shot="$build/screenshots/deployed-desktop.png"
+for _ in $(seq 1 30); do
+  import -display "$display" -window root "$desktop_shot" 2>/dev/null || true
+  [ "$(stat -c %s "$desktop_shot" 2>/dev/null || echo 0)" -gt 10000 ] && break
+  sleep 1
+done
 stop_wine
 if [ -z "$started" ]; then
   echo "The deployed batchreplace.exe did not write update.exe, toconfigure/dqbb.ini and its" \
@@ -119,8 +140,9 @@ shots="$build/deployed-shots"
 rm -rf "$shots"
 cp -r "$build/deploy" "$shots"
 cp "$build/tests/windows/window_screenshots.exe" "$shots/"
-if ! timeout --kill-after=10 180 "$wine" "$(winpath "$shots/window_screenshots.exe")" \
-     "$(winpath "$build/screenshots")" </dev/null; then
+# Started in its own folder, which the folder list then shows.
+if ! (cd "$shots" && timeout --kill-after=10 180 "${wine[@]}" "$(winpath "$shots/window_screenshots.exe")" \
+      "$(winpath "$build/screenshots")" </dev/null); then
   echo "Taking the screenshots failed."
   exit 1
 fi
