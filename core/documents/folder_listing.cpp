@@ -1,4 +1,5 @@
 #include "core/documents/folder_listing.h"
+#include "core/text/ascii.h"
 #include "core/text/paths.h"
 
 #include <algorithm>
@@ -135,9 +136,8 @@ std::vector<FolderStep> folderAncestors(std::string_view folder, PathStyle style
 
     std::string root;
     std::vector<std::string> parts;
-    const bool letter =
-        folder.size() >= 2 && folder[1] == ':' &&
-        ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
+    const bool letter = folder.size() >= 2 && folder[1] == ':' &&
+                        text::asciiLower(folder[0]) >= 'a' && text::asciiLower(folder[0]) <= 'z';
     if (windows && folder.size() >= 2 && isSeparator(folder[0]) && isSeparator(folder[1])) {
         // A share: \\server\share is its root.
         parts = partsFrom(2);
