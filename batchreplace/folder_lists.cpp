@@ -22,7 +22,7 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
             continue;
         const QString root = volume.rootPath();
         const QString label = volume.name().isEmpty() ? QString() : " [" + volume.name() + "]";
-        addItem(root + label, root);
+        addItem(QDir::toNativeSeparators(root) + label, root);
     }
     connect(this, &QComboBox::activated, this, [this](int) { emit changed(); });
 }
@@ -72,7 +72,8 @@ bool DirList::setPath(const QString& folder, QString& error) {
     try {
         children = documents::listSubfolders(toPath(clean));
     } catch (const std::filesystem::filesystem_error& e) {
-        error = "无法打开文件夹“" + clean + "”：" + QString::fromLocal8Bit(e.code().message());
+        error = "无法打开文件夹“" + QDir::toNativeSeparators(clean) + "”：" +
+                QString::fromLocal8Bit(e.code().message());
         return false;
     }
 
@@ -80,26 +81,29 @@ bool DirList::setPath(const QString& folder, QString& error) {
     path_ = clean;
 
     clear();
-    // Ancestors from the root down to the folder itself, then its children.
-    QStringList parts = clean.split('/', Qt::SkipEmptyParts);
-    QString at = "/";
+    // Ancestors from the root down to the folder itself, then its children,
+    // each with its full path in the system's own form (C:\Users on Windows).
     int depth = 0;
     auto addEntry = [this](const QString& text, const QString& full, int indent) {
         auto* item = new QListWidgetItem(QString(indent * 2, ' ') + text, this);
         item->setData(Qt::UserRole, full);
         return item;
     };
-    QListWidgetItem* current = addEntry("/", "/", depth++);
-    for (const QString& part : parts) {
-        at = at == "/" ? "/" + part : at + "/" + part;
-        current = addEntry(part, at, depth++);
+    QListWidgetItem* current = nullptr;
+    QString at;
+    for (const documents::FolderStep& step :
+         documents::folderAncestors(clean.toStdString(), documents::nativePathStyle())) {
+        at = QString::fromStdString(step.path);
+        current = addEntry(QString::fromStdString(step.name), at, depth++);
     }
     QFont bold = current->font();
     bold.setBold(true);
     current->setFont(bold);
     for (const std::string& child : children) {
         const QString name = QString::fromUtf8(child.data(), qsizetype(child.size()));
-        addEntry(name, clean == "/" ? "/" + name : clean + "/" + name, depth);
+        addEntry(name,
+                 at + (at.endsWith(QDir::separator()) ? "" : QString(QDir::separator())) + name,
+                 depth);
     }
     setCurrentItem(current);
 

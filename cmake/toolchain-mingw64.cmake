@@ -1,8 +1,10 @@
 # Cross-building for 64-bit Windows with Debian's mingw-w64 (posix threads,
 # so that std::thread and std::mutex work):
 #   cmake --preset windows-cross
-# The programs are linked statically, so they run without the compiler's DLLs
-# beside them; the tests run under Wine (cmake/wine-run.sh).
+# Programs without Qt are linked statically, so they run without the
+# compiler's DLLs beside them; Qt programs use those DLLs, as Qt does, and get
+# them copied beside them (cmake/windows_cross.cmake, read after project()).
+# The tests run under Wine (cmake/wine-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -22,7 +24,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${BR_MINGW_PREFIX}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Qt for mingw-w64, the runtime each program links and the deploy step.
+set(CMAKE_PROJECT_batchreplace_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/windows_cross.cmake)
 
 # Test programs (and anything else run for the target) run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

@@ -13,4 +13,22 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEPREFIX=${WINEPREFIX:-$PWD/wineprefix}
 unset DISPLAY WAYLAND_DISPLAY
+# --qttest <program> [arguments]: a Qt Test program. Without a console its
+# log never reaches the standard output under Wine; it goes to a file that
+# is printed once the program ends. Wine does not hand variables named QT_*
+# to Windows programs: the platform plugin is given as an argument.
+if [ "${1:-}" = --qttest ]; then
+  program=$2
+  shift 2
+  platform=()
+  [ -n "${QT_QPA_PLATFORM:-}" ] && platform=(-platform "$QT_QPA_PLATFORM")
+  log=$(mktemp)
+  status=0
+  timeout --kill-after=10 "${BR_WINE_TIMEOUT:-300}" "$wine" "$program" "${platform[@]}" "$@" \
+    -o "Z:${log//\//\\},txt" ||
+    status=$?
+  cat "$log"
+  rm -f "$log"
+  exit "$status"
+fi
 exec timeout --kill-after=10 "${BR_WINE_TIMEOUT:-300}" "$wine" "$@"

@@ -1,5 +1,7 @@
 #include "core/engines/suite.h"
 
+#include <algorithm>
+
 namespace engines {
 
 namespace {
@@ -62,15 +64,18 @@ void quitSuite(const automation::Object& application, const std::string& label,
 
 std::string documentPath(const std::string& folder, const std::string& fileName) {
 #ifdef _WIN32
+    // The window's folder may come with forward slashes (C:/x): the suite is
+    // given the path as Windows writes it, C:\x\a.doc.
+    std::string path = folder;
+    std::replace(path.begin(), path.end(), '/', '\\');
     constexpr char separator = '\\';
-    const bool endsInSeparator = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
 #else
+    const std::string& path = folder;
     constexpr char separator = '/';
-    const bool endsInSeparator = !folder.empty() && folder.back() == '/';
 #endif
-    if (endsInSeparator)
-        return folder + fileName;
-    return folder + separator + fileName;
+    if (!path.empty() && path.back() == separator)
+        return path + fileName;
+    return path + separator + fileName;
 }
 
 std::string describeError(const automation::Error& error) {

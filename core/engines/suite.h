@@ -45,8 +45,9 @@ void runOverListedFiles(const RunInputs& inputs, Reporter& reporter,
                         const std::function<void(const automation::Object&, int)>& processFile);
 
 // The full path of a listed document: the folder, the platform's separator
-// (a backslash on Windows) and the file name. No separator is doubled when
-// the folder is a root that already ends in one.
+// and the file name. On Windows every separator is a backslash, also those of
+// a folder given with forward slashes. No separator is doubled when the folder
+// is a root that already ends in one.
 std::string documentPath(const std::string& folder, const std::string& fileName);
 
 // The text of an error for a failure line: its description, or its number

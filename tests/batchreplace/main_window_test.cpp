@@ -1,6 +1,7 @@
 // The main window: start state, modes, lists and buttons, combo pairing, menus.
 
 #include "batchreplace/main_window.h"
+#include "core/text/encoding.h"
 #include "support/fake_desktop.h"
 #include "support/fake_suites.h"
 #include "support/scripted_server.h"
@@ -159,7 +160,7 @@ private slots:
         QVERIFY(!form->Timer1->isActive());
         QCOMPARE(form->text1(), std::string("输入原内容\r\n"));
         QCOMPARE(form->text2(), std::string("输入新替换内容\r\n"));
-        QCOMPARE(form->Dir1->path(), qpath(docs->path()));
+        QCOMPARE(QDir::toNativeSeparators(form->Dir1->path()), qpath(docs->path()));
         QCOMPARE(shownFiles(), QStringList({"a.doc", "b.DOC"}));
         QCOMPARE(form->SSTab1->count(), 3);
         QCOMPARE(form->SSTab1->currentIndex(), 0);
@@ -323,7 +324,7 @@ private slots:
         const auto gone = *docs / "sheets";
         std::filesystem::remove_all(gone);
         openFolder(gone);
-        QCOMPARE(form->Dir1->path(), qpath(docs->path()));
+        QCOMPARE(QDir::toNativeSeparators(form->Dir1->path()), qpath(docs->path()));
         QCOMPARE(desktop->boxes.size(), size_t(1));
         QVERIFY(desktop->boxes[0].text.find(gone.string()) != std::string::npos);
     }
@@ -397,7 +398,8 @@ private slots:
         bool found = false;
         for (const auto& day : std::filesystem::directory_iterator(*app / "Journal"))
             for (const auto& file : std::filesystem::directory_iterator(day.path()))
-                found = readFile(file.path()).find(" a.doc 已替换内容\r\n") != std::string::npos;
+                found = readFile(file.path()).find(text::utf8ToAnsi(" a.doc 已替换内容\r\n")) !=
+                        std::string::npos;
         QVERIFY(found);
     }
     // Tab moves on from the find and replace texts, as in a Windows text box:
@@ -640,7 +642,7 @@ private slots:
         openFolder(*docs / "words");
         const QString drive = form->Drive1->drive();
         emit form->Drive1->activated(form->Drive1->currentIndex());
-        QCOMPARE(form->Dir1->path(), qpath(*docs / "words"));
+        QCOMPARE(QDir::toNativeSeparators(form->Dir1->path()), qpath(*docs / "words"));
         QCOMPARE(form->Drive1->drive(), drive);
 
         // Another volume whose root can be listed.

@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+using documents::folderAncestors;
+using documents::FolderStep;
 using documents::listMatchingFiles;
 using documents::listSubfolders;
 using documents::matchesPattern;
+using documents::PathStyle;
 using testing_support::TempFolder;
 using testing_support::writeFile;
 
@@ -41,4 +48,56 @@ TEST(FolderListing, ListsOnlyOrdinaryMatchingFilesSortedByName) {
 TEST(FolderListing, UnreadableFolderRaises) {
     TempFolder dir;
     EXPECT_THROW(listMatchingFiles(dir / "missing", "*.doc"), std::filesystem::filesystem_error);
+}
+
+#ifdef _WIN32
+TEST(FolderListing, FilesWithTheHiddenOrSystemAttributeAreLeftOut) {
+    TempFolder dir;
+    for (const char* name : {"a.doc", "~$a.doc", "sys.doc", "both.doc", "readonly.doc"})
+        writeFile(dir / name, "x");
+    const std::pair<const char*, DWORD> marks[] = {
+        {"~$a.doc", FILE_ATTRIBUTE_HIDDEN},
+        {"sys.doc", FILE_ATTRIBUTE_SYSTEM},
+        {"both.doc", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"readonly.doc", FILE_ATTRIBUTE_READONLY},
+    };
+    for (const auto& [name, attributes] : marks)
+        ASSERT_TRUE(SetFileAttributesW((dir / name).c_str(), attributes)) << name;
+
+    EXPECT_EQ(listMatchingFiles(dir.path(), "*.doc"),
+              (std::vector<std::string>{"a.doc", "readonly.doc"}));
+    for (const auto& [name, attributes] : marks)
+        SetFileAttributesW((dir / name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
+TEST(FolderAncestors, FromTheRootDownForBothPlatformsPaths) {
+    using Steps = std::vector<FolderStep>;
+    const struct {
+        const char* folder;
+        PathStyle style;
+        Steps expected;
+    } cases[] = {
+        {"/", PathStyle::Posix, {{"/", "/"}}},
+        {"/home/x", PathStyle::Posix, {{"/", "/"}, {"home", "/home"}, {"x", "/home/x"}}},
+        {"//srv//./文档/", PathStyle::Posix, {{"/", "/"}, {"srv", "/srv"}, {"文档", "/srv/文档"}}},
+        // A backslash is part of a POSIX name.
+        {"/a\\b", PathStyle::Posix, {{"/", "/"}, {"a\\b", "/a\\b"}}},
+        {"C:/", PathStyle::Windows, {{"C:\\", "C:\\"}}},
+        {"C:", PathStyle::Windows, {{"C:\\", "C:\\"}}},
+        {"C:/Users/x",
+         PathStyle::Windows,
+         {{"C:\\", "C:\\"}, {"Users", "C:\\Users"}, {"x", "C:\\Users\\x"}}},
+        {"d:\\报告\\2024\\",
+         PathStyle::Windows,
+         {{"d:\\", "d:\\"}, {"报告", "d:\\报告"}, {"2024", "d:\\报告\\2024"}}},
+        {"//server/share/docs",
+         PathStyle::Windows,
+         {{"\\\\server\\share", "\\\\server\\share"}, {"docs", "\\\\server\\share\\docs"}}},
+        {"\\\\server\\share", PathStyle::Windows, {{"\\\\server\\share", "\\\\server\\share"}}},
+        // A path without a drive starts at the current drive's root.
+        {"/x/y", PathStyle::Windows, {{"\\", "\\"}, {"x", "\\x"}, {"y", "\\x\\y"}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(folderAncestors(c.folder, c.style), c.expected) << c.folder;
 }

@@ -370,6 +370,11 @@ TEST(DocumentPath, JoinsFolderAndNameWithoutDoublingARootSeparator) {
 #ifdef _WIN32
     EXPECT_EQ(engines::documentPath("C:\\docs", "a.doc"), "C:\\docs\\a.doc");
     EXPECT_EQ(engines::documentPath("C:\\", "a.doc"), "C:\\a.doc");
+    // The folder list's own form, forward slashes, reaches the suite natively.
+    EXPECT_EQ(engines::documentPath("C:/x", "a.doc"), "C:\\x\\a.doc");
+    EXPECT_EQ(engines::documentPath("C:/", "a.doc"), "C:\\a.doc");
+    EXPECT_EQ(engines::documentPath("//server/share/报告", "a.doc"),
+              "\\\\server\\share\\报告\\a.doc");
 #else
     EXPECT_EQ(engines::documentPath("/docs", "a.doc"), "/docs/a.doc");
     EXPECT_EQ(engines::documentPath("/", "a.doc"), "/a.doc");

@@ -1,0 +1,137 @@
+// Shows the main window and the update window on the Windows platform plugin
+// and saves screenshots of them, the way a user meets them on a machine
+// without an office suite:
+//   1. the main window at start (main-window.png),
+//   2. in word.doc mode on a folder of documents, after a Word replace that
+//      cannot start Word (main-window-word.png),
+//   3. the update window offering a newer version (update-window.png).
+// It runs from the deployed folder, with the program's own payloads, so the
+// support files, toconfigure/ and the journal are written beside it.
+// Exits 1, saying why, when the replace did not report that Word cannot be
+// started or a screenshot could not be saved.
+//
+//   window_screenshots <output folder>
+
+#include "batchreplace/main_window.h"
+#include "core/automation/com_win.h"
+#include "core/platform/app_folder.h"
+#include "payloads/payloads.h"
+#include "support/fake_desktop.h"
+#include "update/program_values.h"
+#include "update/splash_window.h"
+#include "update/update_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+namespace {
+
+// Lets the window paint and the platform settle.
+void settle(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+}
+
+// The window with its frame, as the screen shows it.
+bool shoot(QWidget& window, const QString& file) {
+    window.move(40, 40);
+    window.show();
+    window.raise();
+    window.activateWindow();
+    settle(1500);
+    const QRect frame = window.frameGeometry();
+    QPixmap shot = QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
+                                                             frame.height());
+    if (shot.isNull())
+        shot = window.grab();
+    const bool saved = shot.save(file, "PNG");
+    std::printf("%s %s (%dx%d)\n", saved ? "saved" : "could not save", qPrintable(file),
+                shot.width(), shot.height());
+    return saved;
+}
+
+void writeDocument(const std::filesystem::path& file) {
+    std::ofstream(file, std::ios::binary) << "x";
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("batchreplace");
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: window_screenshots <output folder>\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    bool ok = true;
+
+    // Message boxes are printed, not shown: nobody is there to close them.
+    testing_support::FakeDesktop desktop;
+    automation::Registry registry;
+    automation::com::useSystemClasses(registry);
+    const std::filesystem::path folder = platform::executableFolder();
+
+    Form1 form1(folder, desktop, registry);
+    form1.setPayloads(payloads::find);
+    form1.Form_Load();
+    ok &= shoot(form1, out + "/main-window.png");
+
+    // A folder of documents, opened in word.doc mode, then the Word replace.
+    const std::filesystem::path documents = folder / u8"示例文档";
+    std::filesystem::create_directories(documents);
+    for (const char8_t* name : {u8"年度报告.doc", u8"会议纪要.doc", u8"通知 2024.doc"})
+        writeDocument(documents / name);
+    form1.Option1->setChecked(true);
+    QString error;
+    if (!form1.Dir1->setPath(QString::fromStdWString(documents.wstring()), error)) {
+        std::printf("cannot open %s: %s\n",
+                    qPrintable(QString::fromStdWString(documents.wstring())), qPrintable(error));
+        ok = false;
+    }
+    form1.Text1->setPlainText("旧公司名称");
+    form1.Text2->setPlainText("新公司名称");
+    form1.Command1->click();
+    const QString log = QString::fromStdString(form1.logText());
+    std::printf("log: %s\n", log.toUtf8().constData());
+    if (!log.startsWith("无法启动 Microsoft Word（word.Application）")) {
+        std::printf("the Word replace did not report that Word cannot be started\n");
+        ok = false;
+    }
+    ok &= shoot(form1, out + "/main-window-word.png");
+    form1.hide();
+
+    // The update window on a version page that offers 1.5.9; the share link
+    // leads nowhere, so the window stays on the offer.
+    updater::CurrentVersion = "1.5.8";
+    updater::VersionPageUrl = "http://127.0.0.1:9/version.html";
+    const std::string page =
+        "<html><body><p>最新版 1.5.9 发布</p><p>地 http://127.0.0.1:9/share/x址结</p>"
+        "<p>方 自动下载覆盖式结</p><p>更 修正文档替换中的若干问题\r\n增加页眉页脚的字体设置说结</p>"
+        "</body></html>";
+    updater::Form2 form2(
+        folder, desktop, [page](const std::string&) { return std::optional<std::string>(page); },
+        "http://127.0.0.1:9", [](const std::string&) {});
+    form2.Form_Load();
+    ok &= shoot(form2, out + "/update-window.png");
+
+    for (const auto& box : desktop.boxes)
+        std::printf("message box: %s\n", box.text.c_str());
+    return ok ? 0 : 1;
+}
