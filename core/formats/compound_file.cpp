@@ -6,7 +6,6 @@ namespace {
 
 constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFFA;
 constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
 constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::size_t kHeaderDifatEntries = 109;
 constexpr std::size_t kEntrySize = 128;
@@ -65,10 +64,11 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
     miniCutoff_ = readU32(bytes, 56);
     if (miniCutoff_ != 4096)
         throw FormatError("mini stream cutoff");
-    // Sector n starts at (n + 1) * sector size; a last sector may be cut short.
-    if (bytes.size() <= sectorSize_)
-        throw FormatError("no sectors");
-    sectorCount_ = (bytes.size() - sectorSize_ + sectorSize_ - 1) / sectorSize_;
+    // Sector n starts at (n + 1) * sector size. A file cut short is not
+    // trusted: every sector must be whole.
+    if (bytes.size() <= sectorSize_ || bytes.size() % sectorSize_ != 0)
+        throw FormatError("not a whole number of sectors");
+    sectorCount_ = bytes.size() / sectorSize_ - 1;
 
     // The allocation table's sectors: 109 in the header, the rest in the
     // DIFAT chain.
@@ -95,8 +95,7 @@ CompoundFile::CompoundFile(std::string_view bytes) : bytes_(bytes) {
             throw FormatError("allocation table sector out of range");
         const std::size_t base = (static_cast<std::size_t>(s) + 1) * sectorSize_;
         for (std::size_t i = 0; i < sectorSize_ / 4; ++i)
-            fat_.push_back(base + 4 * i + 4 <= bytes.size() ? readU32(bytes, base + 4 * i)
-                                                            : kFreeSector);
+            fat_.push_back(readU32(bytes, base + 4 * i));
     }
 
     // The directory.
@@ -175,10 +174,7 @@ std::string CompoundFile::readChain(std::uint32_t start, std::uint64_t size) con
         if (s >= sectorCount_)
             throw FormatError("sector out of range");
         const std::size_t base = (static_cast<std::size_t>(s) + 1) * sectorSize_;
-        const std::size_t available = std::min<std::size_t>(sectorSize_, bytes_.size() - base);
-        out.append(bytes_.substr(base, available));
-        if (available < sectorSize_ && size == UINT64_MAX)
-            out.append(sectorSize_ - available, '\0');
+        out.append(bytes_.substr(base, sectorSize_));
     }
     if (size != UINT64_MAX) {
         if (out.size() < size)
