@@ -33,6 +33,7 @@ public:
     std::string text7 = "10";
     bool check1 = false;
     bool dryRunValue = false;
+    const engines::Prescan* prescanValue = nullptr; // none: every document is opened
 
     // Outputs.
     std::string text3;                    // the log box
@@ -56,6 +57,7 @@ public:
     std::string findText() const override { return text1; }
     std::string replacementText() const override { return text2; }
     bool dryRun() const override { return dryRunValue; }
+    const engines::Prescan* prescan() const override { return prescanValue; }
 
     bool headerSelected() const override { return option5; }
     bool footerSelected() const override { return option6; }
