@@ -4,12 +4,14 @@
 // the prescan must say "maybe"; and the replace runs give the same lines and
 // journal entries with the prescan as without it.
 
+#include "cli/cli.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/prescan.h"
 #include "core/engines/word_replace.h"
 #include "core/formats/compound_file.h"
 #include "core/formats/prescan.h"
 #include "core/formats/word_text.h"
+#include "core/text/encoding.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
 #include "support/binary_documents.h"
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <sstream>
 
 using automation::Object;
 using automation::Value;
@@ -459,3 +462,46 @@ TEST_F(SameResults, ExcelLinesAndJournalWithAndWithoutThePrescan) {
 }
 
 } // namespace
+
+namespace {
+
+// The command line over a copy of the documents: its output and journal
+// entries (without their times).
+std::pair<std::string, std::vector<std::string>>
+commandLine(const std::string& command, const std::map<std::string, fs::path>& made,
+            const std::string& find, const std::vector<std::string>& extra) {
+    TempFolder folder, app;
+    for (const auto& [name, path] : made)
+        fs::copy_file(path, folder.path() / path.filename());
+    automation::Registry registry;
+    libreoffice::registerClasses(registry);
+    std::vector<std::string> args{command,  "--folder",     folder.path().string(),
+                                  "--find", find,           "--replace",
+                                  "新",     "--app-folder", app.path().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    cli::run(args, out, err, cli::Environment{registry, app.path(), false});
+    std::vector<std::string> entries;
+    for (const auto& day : fs::directory_iterator(app / "Journal"))
+        for (const auto& file : fs::directory_iterator(day.path())) {
+            std::istringstream in(readFile(file.path()));
+            for (std::string line; std::getline(in, line);)
+                entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+        }
+    return {out.str(), entries};
+}
+
+} // namespace
+
+TEST_F(SameResults, TwoJobsPrintWhatOneJobPrints) {
+    text::setAnsiCodeSet("UTF-8");
+    const auto one = commandLine("word-replace", documents_, "acme", {});
+    EXPECT_EQ(std::count(one.first.begin(), one.first.end(), '\n'),
+              static_cast<std::ptrdiff_t>(documents_.size()));
+    EXPECT_EQ(commandLine("word-replace", documents_, "acme", {"--jobs", "2"}), one);
+    EXPECT_EQ(commandLine("word-replace", documents_, "acme", {"--jobs", "2", "--no-prescan"}),
+              one);
+    const auto sheets = commandLine("excel-replace", workbooks_, "2019", {});
+    EXPECT_EQ(commandLine("excel-replace", workbooks_, "2019", {"--jobs", "2"}), sheets);
+    text::setAnsiCodeSet("");
+}
