@@ -151,10 +151,7 @@ public:
         if (found)
             return;
         form_.clear();
-        std::u32string chars;
-        appendUtf16(s, chars);
-        for (const char32_t c : chars)
-            appendSearchForm(c, form_);
+        appendSearchForm(s, form_);
         found = pattern_.foundIn(form_);
     }
     // Every string a record may hold, whatever its layout: its bytes as

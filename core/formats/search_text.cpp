@@ -1,7 +1,7 @@
 #include "core/formats/search_text.h"
 
 #include <algorithm>
-#include <functional>
+#include <vector>
 
 namespace formats {
 
@@ -79,6 +79,20 @@ std::optional<char32_t> punctuationForm(char32_t c) {
     }
 }
 
+// The generated entries of the Basic Multilingual Plane by code point, for a
+// lookup without search: entry index + 1, 0 for a character that is its own
+// form.
+const std::vector<std::uint16_t>& basicPlaneEntries() {
+    static const std::vector<std::uint16_t> table = [] {
+        std::vector<std::uint16_t> t(0x10000, 0);
+        for (std::size_t i = 0; i < detail::kFoldEntryCount; ++i)
+            if (detail::kFoldEntries[i].codePoint < 0x10000)
+                t[detail::kFoldEntries[i].codePoint] = static_cast<std::uint16_t>(i + 1);
+        return t;
+    }();
+    return table;
+}
+
 void appendTableForm(char32_t c, std::u32string& out) {
     if (c >= 'a' && c <= 'z') {
         // The tables take the upper-case letter as the form of both.
@@ -89,15 +103,23 @@ void appendTableForm(char32_t c, std::u32string& out) {
         out.push_back(c);
         return;
     }
-    const auto* begin = detail::kFoldEntries;
-    const auto* end = detail::kFoldEntries + detail::kFoldEntryCount;
-    const auto* it = std::lower_bound(
-        begin, end, c, [](const detail::FoldEntry& e, char32_t v) { return e.codePoint < v; });
-    if (it == end || it->codePoint != c) {
+    const detail::FoldEntry* entry = nullptr;
+    if (c < 0x10000) {
+        if (const std::uint16_t i = basicPlaneEntries()[c])
+            entry = &detail::kFoldEntries[i - 1];
+    } else {
+        const auto* begin = detail::kFoldEntries;
+        const auto* end = detail::kFoldEntries + detail::kFoldEntryCount;
+        const auto* it = std::lower_bound(
+            begin, end, c, [](const detail::FoldEntry& e, char32_t v) { return e.codePoint < v; });
+        if (it != end && it->codePoint == c)
+            entry = it;
+    }
+    if (!entry) {
         out.push_back(c);
         return;
     }
-    out.append(detail::kFoldPool + it->offset, it->length);
+    out.append(detail::kFoldPool + entry->offset, entry->length);
 }
 
 bool isCovered(char32_t c) {
@@ -152,6 +174,15 @@ bool decodeUtf8(std::string_view s, std::u32string& out) {
 } // namespace
 
 void appendSearchForm(char32_t c, std::u32string& out) {
+    // The common cases first: printable ASCII and CJK ideographs.
+    if (c >= 0x20 && c < 0x7F) {
+        out.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        return;
+    }
+    if (c >= 0x4E00 && c <= 0x9FFF) {
+        out.push_back(c);
+        return;
+    }
     if (isSkipped(c))
         return;
     if (const auto p = punctuationForm(c)) {
@@ -196,25 +227,27 @@ bool SearchPattern::foundIn(std::u32string_view text) const {
         return true;
     if (form_.size() > text.size())
         return false;
-    if (form_.size() == 1)
-        return text.find(form_[0]) != std::u32string_view::npos;
-    const std::boyer_moore_horspool_searcher searcher(form_.begin(), form_.end());
-    return std::search(text.begin(), text.end(), searcher) != text.end();
+    return text.find(form_) != std::u32string_view::npos;
+}
+
+char32_t nextCodePoint(std::u16string_view units, std::size_t& i) {
+    const char32_t u = units[i++];
+    if (u < 0xD800 || u > 0xDFFF)
+        return u;
+    if (u <= 0xDBFF && i < units.size() && units[i] >= 0xDC00 && units[i] <= 0xDFFF)
+        return 0x10000 + ((u - 0xD800) << 10) + (units[i++] - 0xDC00);
+    return 0xFFFD;
 }
 
 void appendUtf16(std::u16string_view units, std::u32string& out) {
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            out.push_back(0xFFFD);
-        } else {
-            out.push_back(u);
-        }
-    }
+    for (std::size_t i = 0; i < units.size();)
+        out.push_back(nextCodePoint(units, i));
+}
+
+void appendSearchForm(std::u16string_view units, std::u32string& out) {
+    out.reserve(out.size() + units.size());
+    for (std::size_t i = 0; i < units.size();)
+        appendSearchForm(nextCodePoint(units, i), out);
 }
 
 } // namespace formats

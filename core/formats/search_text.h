@@ -70,6 +70,9 @@ private:
 
 // UTF-16 (as the formats store text) to code points; an unpaired surrogate
 // becomes U+FFFD.
+char32_t nextCodePoint(std::u16string_view units, std::size_t& index);
 void appendUtf16(std::u16string_view units, std::u32string& out);
+// The search form of a UTF-16 text.
+void appendSearchForm(std::u16string_view units, std::u32string& out);
 
 } // namespace formats

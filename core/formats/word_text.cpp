@@ -114,55 +114,55 @@ std::u16string wordMainText(const CompoundFile& file) {
 }
 
 bool wordTextMayHold(std::u16string_view text, const SearchPattern& pattern) {
-    std::u32string chars;
-    chars.reserve(text.size());
-    appendUtf16(text, chars);
+    std::u32string stored;
+    if (text.find(u'\x13') == std::u16string_view::npos) {
+        // No fields: one view.
+        appendSearchForm(text, stored);
+        return pattern.foundIn(stored);
+    }
 
     // Three views: everything, codes left out, results left out. A field is
     // 0x13 code [0x14 result] 0x15 and may nest.
-    std::u32string stored, resultsShown, codesShown;
-    stored.reserve(chars.size());
-    struct Field {
-        bool inResult = false;
-    };
-    std::vector<Field> fields;
+    std::u32string resultsShown, codesShown, form;
+    stored.reserve(text.size());
+    resultsShown.reserve(text.size());
+    codesShown.reserve(text.size());
+    std::vector<bool> inResult; // per open field
     std::size_t hiddenByCode = 0, hiddenByResult = 0;
-    for (const char32_t c : chars) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t c = nextCodePoint(text, i);
         if (c == 0x13) {
-            fields.push_back({});
+            inResult.push_back(false);
             ++hiddenByCode;
             continue;
         }
         if (c == 0x14) {
-            if (!fields.empty() && !fields.back().inResult) {
-                fields.back().inResult = true;
+            if (!inResult.empty() && !inResult.back()) {
+                inResult.back() = true;
                 --hiddenByCode;
                 ++hiddenByResult;
             }
             continue;
         }
         if (c == 0x15) {
-            if (!fields.empty()) {
-                if (fields.back().inResult)
+            if (!inResult.empty()) {
+                if (inResult.back())
                     --hiddenByResult;
                 else
                     --hiddenByCode;
-                fields.pop_back();
+                inResult.pop_back();
             }
             continue;
         }
-        appendSearchForm(c, stored);
+        form.clear();
+        appendSearchForm(c, form);
+        stored += form;
         if (hiddenByCode == 0)
-            appendSearchForm(c, resultsShown);
+            resultsShown += form;
         if (hiddenByResult == 0)
-            appendSearchForm(c, codesShown);
+            codesShown += form;
     }
-    if (pattern.foundIn(stored))
-        return true;
-    // Nothing left out: the other views are the same text.
-    if (stored.size() == resultsShown.size() && stored.size() == codesShown.size())
-        return false;
-    return pattern.foundIn(resultsShown) || pattern.foundIn(codesShown);
+    return pattern.foundIn(stored) || pattern.foundIn(resultsShown) || pattern.foundIn(codesShown);
 }
 
 } // namespace formats
