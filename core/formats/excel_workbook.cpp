@@ -277,8 +277,13 @@ WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern
             if (r.type == record::Formula)
                 otherThanText = true;
             [[fallthrough]];
-        case record::Name:
         case record::SupBook:
+            // A link to another file shows its path in formulas, in a form
+            // other than the one stored: not sure.
+            if (const std::uint16_t cch = readU16(r.data, 2); cch != 0x0401 && cch != 0x3A01)
+                throw FormatError("link to another file");
+            [[fallthrough]];
+        case record::Name:
         case record::ExternName:
             if (followedByContinue(i))
                 throw FormatError("formula or name continued in another record");

@@ -6,7 +6,6 @@
 #include "core/formats/word_text.h"
 
 #include <fstream>
-#include <new>
 #include <optional>
 
 namespace formats {
@@ -40,9 +39,8 @@ bool wordDocumentMayHold(std::string_view fileBytes, std::string_view findText) 
     try {
         const CompoundFile file(fileBytes);
         return wordTextMayHold(wordMainText(file), *pattern);
-    } catch (const FormatError&) {
-        return true;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // A format error, or memory for a file that claims too much.
         return true;
     }
 }
@@ -57,9 +55,7 @@ WorkbookAnswer workbookMayHold(std::string_view fileBytes, std::string_view find
         if (scan.mayHold)
             return {};
         return {false, std::move(scan.worksheets)};
-    } catch (const FormatError&) {
-        return {};
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return {};
     }
 }

@@ -219,7 +219,27 @@ std::optional<SearchPattern> SearchPattern::make(std::string_view utf8) {
             return std::nullopt;
         appendTableForm(c, p.form_);
     }
+    p.fallback_.assign(p.form_.size() + 1, 0);
+    for (std::size_t i = 1, k = 0; i < p.form_.size(); ++i) {
+        while (k > 0 && p.form_[i] != p.form_[k])
+            k = p.fallback_[k];
+        if (p.form_[i] == p.form_[k])
+            ++k;
+        p.fallback_[i + 1] = k;
+    }
     return p;
+}
+
+void SearchPattern::Matcher::feed(char32_t c) {
+    const std::u32string& form = pattern_.form_;
+    if (found_ || form.empty())
+        return;
+    while (matched_ > 0 && form[matched_] != c)
+        matched_ = pattern_.fallback_[matched_];
+    if (form[matched_] == c)
+        ++matched_;
+    if (matched_ == form.size())
+        found_ = true;
 }
 
 bool SearchPattern::foundIn(std::u32string_view text) const {

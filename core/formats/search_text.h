@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace formats {
 
@@ -62,7 +63,28 @@ public:
     // Whether `text`, in search form, contains the pattern.
     bool foundIn(std::u32string_view text) const;
 
+    // Looks for the pattern in a text given one character of search form at
+    // a time, without keeping the text.
+    class Matcher {
+    public:
+        explicit Matcher(const SearchPattern& pattern) : pattern_(pattern) {}
+        void feed(char32_t formCharacter);
+        void feed(const std::u32string& form) {
+            for (const char32_t c : form)
+                feed(c);
+        }
+        bool found() const { return found_ || pattern_.form_.empty(); }
+
+    private:
+        const SearchPattern& pattern_;
+        std::size_t matched_ = 0;
+        bool found_ = false;
+    };
+
 private:
+    // For each prefix of the form, the length of its longest proper prefix
+    // that is also its suffix (where a match goes on after a mismatch).
+    std::vector<std::size_t> fallback_;
     std::u32string form_;
     bool ascii_ = true;
     bool latin_ = true;

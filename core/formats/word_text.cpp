@@ -114,19 +114,12 @@ std::u16string wordMainText(const CompoundFile& file) {
 }
 
 bool wordTextMayHold(std::u16string_view text, const SearchPattern& pattern) {
-    std::u32string stored;
-    if (text.find(u'\x13') == std::u16string_view::npos) {
-        // No fields: one view.
-        appendSearchForm(text, stored);
-        return pattern.foundIn(stored);
-    }
-
     // Three views: everything, codes left out, results left out. A field is
     // 0x13 code [0x14 result] 0x15 and may nest.
-    std::u32string resultsShown, codesShown, form;
-    stored.reserve(text.size());
-    resultsShown.reserve(text.size());
-    codesShown.reserve(text.size());
+    SearchPattern::Matcher stored(pattern), resultsShown(pattern), codesShown(pattern);
+    // Without fields the three views are the same.
+    const bool fields = text.find(u'\x13') != std::u16string_view::npos;
+    std::u32string form;
     std::vector<bool> inResult; // per open field
     std::size_t hiddenByCode = 0, hiddenByResult = 0;
     for (std::size_t i = 0; i < text.size();) {
@@ -154,15 +147,29 @@ bool wordTextMayHold(std::u16string_view text, const SearchPattern& pattern) {
             }
             continue;
         }
-        form.clear();
-        appendSearchForm(c, form);
-        stored += form;
-        if (hiddenByCode == 0)
-            resultsShown += form;
-        if (hiddenByResult == 0)
-            codesShown += form;
+        // Printable ASCII and CJK ideographs are their own form (ASCII
+        // letters in upper case).
+        const bool simple = (c >= 0x20 && c < 0x7F) || (c >= 0x4E00 && c <= 0x9FFF);
+        if (simple) {
+            const char32_t f = c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+            stored.feed(f);
+            if (fields && hiddenByCode == 0)
+                resultsShown.feed(f);
+            if (fields && hiddenByResult == 0)
+                codesShown.feed(f);
+        } else {
+            form.clear();
+            appendSearchForm(c, form);
+            stored.feed(form);
+            if (fields && hiddenByCode == 0)
+                resultsShown.feed(form);
+            if (fields && hiddenByResult == 0)
+                codesShown.feed(form);
+        }
+        if (stored.found() || resultsShown.found() || codesShown.found())
+            return true;
     }
-    return pattern.foundIn(stored) || pattern.foundIn(resultsShown) || pattern.foundIn(codesShown);
+    return stored.found() || resultsShown.found() || codesShown.found();
 }
 
 } // namespace formats

@@ -387,6 +387,14 @@ INSTANTIATE_TEST_SUITE_P(
             "dialog_sheet",
             workbookFile({}, {{"S", {}}, {"D", {record(0x0081, std::string("\x10\x04", 2))}}}),
             "协议", true},
+        ExcelCase{"link_to_another_file",
+                  workbookFile({record(0x01AE, std::string("\x01\x00\x05\x00\x00a.xls", 9) +
+                                                   xlString("Sheet1"))},
+                               kTwoSheets),
+                  "协议", true},
+        ExcelCase{"link_to_itself",
+                  workbookFile({record(0x01AE, std::string("\x02\x00\x01\x04", 4))}, kTwoSheets),
+                  "协议", false},
         ExcelCase{"excel_95_stream", workbookFile({}, kTwoSheets, u"Book"), "协议", true},
         ExcelCase{"no_sheets", workbookFile({}, {}), "协议", true}),
     [](const auto& info) { return std::string(info.param.label); });
