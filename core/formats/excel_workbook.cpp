@@ -274,17 +274,16 @@ WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern
         case record::Formula:
         case record::SharedFormula:
         case record::Array:
-            if (r.type == record::Formula)
-                otherThanText = true;
-            [[fallthrough]];
         case record::SupBook:
-            // A link to another file shows its path in formulas, in a form
-            // other than the one stored: not sure.
-            if (const std::uint16_t cch = readU16(r.data, 2); cch != 0x0401 && cch != 0x3A01)
-                throw FormatError("link to another file");
-            [[fallthrough]];
         case record::Name:
         case record::ExternName:
+            if (r.type == record::Formula)
+                otherThanText = true;
+            // A link to another file shows its path in formulas, in a form
+            // other than the one stored: not sure.
+            if (r.type == record::SupBook && readU16(r.data, 2) != 0x0401 &&
+                readU16(r.data, 2) != 0x3A01)
+                throw FormatError("link to another file");
             if (followedByContinue(i))
                 throw FormatError("formula or name continued in another record");
             search.anywhereIn(r.data);

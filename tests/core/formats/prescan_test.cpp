@@ -367,6 +367,10 @@ INSTANTIATE_TEST_SUITE_P(
             "old name", true},
         ExcelCase{"formula_string_literal",
                   workbookFile({}, {{"S", {formulaWithString("签订日期")}}}), "签订", true},
+        ExcelCase{
+            "formula_without_the_text",
+            workbookFile({}, {{"S", {formulaWithString("签订日期"), stringResult("结果文本")}}}),
+            "合同", false},
         ExcelCase{"formula_string_result", workbookFile({}, {{"S", {stringResult("结果文本")}}}),
                   "结果", true},
         ExcelCase{"formula_makes_ascii_maybe", workbookFile({}, {{"S", {stringResult("x")}}}),
