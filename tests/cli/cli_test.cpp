@@ -372,7 +372,7 @@ TEST_F(CliJobs, JobsMustBeANumberUpTo64) {
 
 TEST_F(CliJobs, PrescanSkipsAWordDocumentWithoutTheTextUnlessTurnedOff) {
     TempFolder folder;
-    binary_documents::WordDocumentSpec without, with;
+    binary_documents::WordDocumentLayout without, with;
     without.pieces.push_back({u"No such words here\r", false});
     with.pieces.push_back({u"这里有旧的内容\r", false});
     writeFile(folder / "a.doc", binary_documents::wordDocument(without));

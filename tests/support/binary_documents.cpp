@@ -212,16 +212,16 @@ std::string compoundFile(const std::vector<Stream>& streams, int version) {
     return file;
 }
 
-std::vector<Stream> wordStreams(const WordDocumentSpec& spec) {
+std::vector<Stream> wordStreams(const WordDocumentLayout& layout) {
     // FibBase, FibRgW97 (14 words), FibRgLw97 (22 longs), FibRgFcLcb97
     // (93 pairs), no newer parts.
     std::string doc(kTextOffset, '\0');
     putU16(doc, 0, 0xA5EC);
-    putU16(doc, 2, spec.nFib);
+    putU16(doc, 2, layout.nFib);
     std::uint16_t flags = 0;
-    if (spec.encrypted)
+    if (layout.encrypted)
         flags |= 0x0100;
-    if (spec.tableStream1)
+    if (layout.tableStream1)
         flags |= 0x0200;
     putU16(doc, 0x0A, flags);
     putU16(doc, 32, 14);
@@ -231,8 +231,8 @@ std::vector<Stream> wordStreams(const WordDocumentSpec& spec) {
     std::string plcCps, plcPcds;
     std::uint32_t cp = 0;
     std::size_t total = 0;
-    for (std::size_t i = 0; i < spec.pieces.size(); ++i) {
-        const WordPiece& piece = spec.pieces[i];
+    for (std::size_t i = 0; i < layout.pieces.size(); ++i) {
+        const WordPiece& piece = layout.pieces[i];
         appendU32(plcCps, cp);
         const auto fc = static_cast<std::uint32_t>(doc.size());
         std::string bytes;
@@ -242,7 +242,7 @@ std::vector<Stream> wordStreams(const WordDocumentSpec& spec) {
             else
                 appendU16(bytes, c);
         }
-        for (const auto& [index, raw] : spec.rawCompressed)
+        for (const auto& [index, raw] : layout.rawCompressed)
             if (index == i)
                 bytes = raw;
         doc += bytes;
@@ -254,7 +254,7 @@ std::vector<Stream> wordStreams(const WordDocumentSpec& spec) {
         total += count;
     }
     appendU32(plcCps, cp);
-    const std::size_t mainText = std::min(spec.mainTextLength, total);
+    const std::size_t mainText = std::min(layout.mainTextLength, total);
     putU32(doc, 64 + 3 * 4, static_cast<std::uint32_t>(mainText));
 
     std::string table;
@@ -267,12 +267,12 @@ std::vector<Stream> wordStreams(const WordDocumentSpec& spec) {
     // shows.
     const std::string other(table.size(), '\x07');
     return {{u"WordDocument", doc},
-            {spec.tableStream1 ? u"1Table" : u"0Table", table},
-            {spec.tableStream1 ? u"0Table" : u"1Table", other}};
+            {layout.tableStream1 ? u"1Table" : u"0Table", table},
+            {layout.tableStream1 ? u"0Table" : u"1Table", other}};
 }
 
-std::string wordDocument(const WordDocumentSpec& spec, int version) {
-    return compoundFile(wordStreams(spec), version);
+std::string wordDocument(const WordDocumentLayout& layout, int version) {
+    return compoundFile(wordStreams(layout), version);
 }
 
 } // namespace binary_documents

@@ -30,7 +30,7 @@ struct WordPiece {
     bool compressed = false; // 8-bit characters (the caller keeps them below 0x100)
 };
 
-struct WordDocumentSpec {
+struct WordDocumentLayout {
     std::vector<WordPiece> pieces;
     // The main text's length; by default all pieces' text.
     std::size_t mainTextLength = SIZE_MAX;
@@ -43,9 +43,9 @@ struct WordDocumentSpec {
 };
 
 // The streams of such a document (WordDocument and the table stream).
-std::vector<Stream> wordStreams(const WordDocumentSpec& spec);
+std::vector<Stream> wordStreams(const WordDocumentLayout& layout);
 // The whole file.
-std::string wordDocument(const WordDocumentSpec& spec, int version = 3);
+std::string wordDocument(const WordDocumentLayout& layout, int version = 3);
 
 // The FIB's offset of fcClx, and of the start of the text in wordStreams().
 inline constexpr std::size_t kFcClxOffset = 154 + 33 * 8;

@@ -18,7 +18,7 @@ using binary_documents::appendU32;
 using binary_documents::compoundFile;
 using binary_documents::putU16;
 using binary_documents::putU32;
-using binary_documents::WordDocumentSpec;
+using binary_documents::WordDocumentLayout;
 using binary_documents::WordPiece;
 
 std::u16string u16(const std::string& utf8) {
@@ -26,9 +26,9 @@ std::u16string u16(const std::string& utf8) {
 }
 
 std::string unicodeDocument(const std::string& mainText) {
-    WordDocumentSpec spec;
-    spec.pieces.push_back({u16(mainText), false});
-    return binary_documents::wordDocument(spec);
+    WordDocumentLayout layout;
+    layout.pieces.push_back({u16(mainText), false});
+    return binary_documents::wordDocument(layout);
 }
 
 // ---------------------------------------------------------------- search form
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct WordCase {
     const char* label;
-    WordDocumentSpec spec;
+    WordDocumentLayout layout;
     std::string find;
     bool mayHold;
 };
@@ -107,25 +107,25 @@ TEST_P(WordMainText, AnswersForTheMainTextOnly) {
     const WordCase& c = GetParam();
     for (const int version : {3, 4})
         EXPECT_EQ(
-            formats::wordDocumentMayHold(binary_documents::wordDocument(c.spec, version), c.find),
+            formats::wordDocumentMayHold(binary_documents::wordDocument(c.layout, version), c.find),
             c.mayHold)
             << "container version " << version;
 }
 
-WordDocumentSpec pieces(std::vector<WordPiece> p) {
-    WordDocumentSpec spec;
-    spec.pieces = std::move(p);
-    return spec;
+WordDocumentLayout pieces(std::vector<WordPiece> p) {
+    WordDocumentLayout layout;
+    layout.pieces = std::move(p);
+    return layout;
 }
 
-WordDocumentSpec withRaw(WordDocumentSpec spec, std::size_t piece, std::string raw) {
-    spec.rawCompressed.emplace_back(piece, std::move(raw));
-    return spec;
+WordDocumentLayout withRaw(WordDocumentLayout layout, std::size_t piece, std::string raw) {
+    layout.rawCompressed.emplace_back(piece, std::move(raw));
+    return layout;
 }
 
-WordDocumentSpec mainTextOf(WordDocumentSpec spec, std::size_t length) {
-    spec.mainTextLength = length;
-    return spec;
+WordDocumentLayout mainTextOf(WordDocumentLayout layout, std::size_t length) {
+    layout.mainTextLength = length;
+    return layout;
 }
 
 const std::u16string kField = u"Call \x13HYPERLINK x\x14"
