@@ -3,10 +3,11 @@
 
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
+#include "core/engines/prescan.h"
 #include "core/engines/word_replace.h"
-#include "support/fake_window.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "support/fake_window.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,21 @@ protected:
     FakeWindow window_;
 };
 
-TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
+// The Word and Excel replace with the prescan off and on: the same lines and
+// files, except that a workbook without the text is not saved again.
+class Replace : public Operations, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        Operations::SetUp();
+        if (GetParam())
+            window_.prescanValue = &engines::filePrescan();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Prescan, Replace, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "On" : "Off"; });
+
+TEST_P(Replace, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
     makeFolder(
         {{"a-twice",
           office_testing::flatText(
@@ -120,7 +135,7 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
               (Cells{"a-twice.doc", "b-absent.doc", "c-header.doc", "d-中文.doc", "e-broken.doc"}));
 }
 
-TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
+TEST_P(Replace, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbookItOpens) {
     makeFolder({{"a-second", office_testing::flatSpreadsheet(
                                  {Sheet{"一", {{"nothing"}}},
                                   Sheet{"二", {{"Big APPLE tart and apple", "7"}, {"apple"}}},
@@ -140,8 +155,13 @@ TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndSavesEveryWorkbook) {
               logOf({"a-second.xls-一没找到替换的内容", "a-second.xls-二已替换内容",
                      "a-second.xls-三没找到替换的内容", "b-none.xls-Sheet1没找到替换的内容",
                      "b-none.xls-Sheet2没找到替换的内容"}));
-    // Saved although nothing was found in it.
-    EXPECT_NE(office_testing::modificationTime(folder_ / "b-none.xls"), untouched);
+    if (GetParam()) {
+        // The prescan found the text nowhere in it: neither opened nor saved.
+        EXPECT_EQ(office_testing::modificationTime(folder_ / "b-none.xls"), untouched);
+    } else {
+        // Saved although nothing was found in it.
+        EXPECT_NE(office_testing::modificationTime(folder_ / "b-none.xls"), untouched);
+    }
     const auto sheets =
         office_testing::readBack({folder_ / "a-second.xls", folder_ / "b-none.xls"}, "fods");
     EXPECT_EQ(sheets[0].sheets().at("二"), (Cells{"Big pear tart and pear", "7", "pear"}));
