@@ -9,6 +9,7 @@
 #include "core/detection/suite_detection.h"
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
+#include "core/engines/prescan.h"
 #include "core/engines/run_inputs.h"
 #include "core/engines/word_replace.h"
 #include "core/platform/app_folder.h"
@@ -470,6 +471,7 @@ public:
     std::string fileName(int index) const override { return f.File1->fileName(index); }
     std::string findText() const override { return f.text1(); }
     std::string replacementText() const override { return f.text2(); }
+    const engines::Prescan* prescan() const override { return &engines::filePrescan(); }
 
     bool headerSelected() const override { return f.Option5->isChecked(); }
     bool footerSelected() const override { return f.Option6->isChecked(); }

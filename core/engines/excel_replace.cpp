@@ -1,6 +1,7 @@
 #include "core/engines/excel_replace.h"
 
 #include "core/automation/excel_constants.h"
+#include "core/engines/prescan.h"
 #include "core/engines/suite.h"
 
 namespace engines {
@@ -42,6 +43,14 @@ void replaceOnSheet(const Object& workbook, int sheet, const RunInputs& inputs, 
 void replaceInWorkbook(const Object& application, const RunInputs& inputs, int index,
                        Reporter& reporter) {
     const std::string path = documentPath(inputs.folderPath(), inputs.fileName(index));
+    if (const Prescan* prescan = inputs.prescan()) {
+        if (const auto sheets = prescan->workbookLacks(path, inputs.findText())) {
+            // Reported as the worksheets' searches would; neither opened nor saved.
+            for (const std::string& sheet : *sheets)
+                reporter.report(inputs.fileName(index) + "-" + sheet + kSheetNotFound);
+            return;
+        }
+    }
     Object workbook;
     try {
         workbook = application.get("Workbooks").toObject().call("Open", {Value(path)}).toObject();

@@ -20,6 +20,7 @@ public:
     std::string find;                      // `Text1`
     std::string replacement;               // `Text2`
     bool searchOnly = false;               // report only, change nothing
+    const Prescan* prescanner = nullptr;   // none: every document is opened
     bool header = false;                   // `Option5`
     bool footer = false;                   // `Option6`
     std::string headerContent;             // `Text4`
@@ -41,6 +42,7 @@ public:
     std::string findText() const override { return find; }
     std::string replacementText() const override { return replacement; }
     bool dryRun() const override { return searchOnly; }
+    const Prescan* prescan() const override { return prescanner; }
 
     bool headerSelected() const override { return header; }
     bool footerSelected() const override { return footer; }

@@ -9,6 +9,8 @@
 
 namespace engines {
 
+class Prescan;
+
 // The selected one of the four mode options, or none.
 enum class Mode {
     None,
@@ -37,6 +39,8 @@ public:
     // Search only: report where the text stands, change and save nothing.
     // The window never asks for it; scripted runs may.
     virtual bool dryRun() const { return false; }
+    // Asked before a document is opened; none: every document is opened.
+    virtual const Prescan* prescan() const { return nullptr; }
 };
 
 // The header and footer controls of the frame "Word 页眉 页脚 页码".

@@ -1,5 +1,6 @@
 #include "core/engines/word_replace.h"
 
+#include "core/engines/prescan.h"
 #include "core/engines/suite.h"
 
 namespace engines {
@@ -19,6 +20,11 @@ void replaceInDocument(const Object& application, const RunInputs& inputs, int i
                        Reporter& reporter) {
     const std::string name = inputs.fileName(index);
     const std::string path = documentPath(inputs.folderPath(), name);
+    if (const Prescan* prescan = inputs.prescan();
+        prescan && prescan->wordDocumentLacks(path, inputs.findText())) {
+        reporter.report(name + kWordNotFound);
+        return;
+    }
     bool open = false;
     try {
         const Value opened = application.get("Documents").toObject().call("Open", {Value(path)});

@@ -3,13 +3,18 @@
 
 #include "cli/cli.h"
 #include "core/text/encoding.h"
+#include "support/binary_documents.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 using testing_support::readFile;
 using testing_support::TempFolder;
@@ -250,4 +255,165 @@ TEST_F(Cli, EmptyListIsAUsageError) {
         run({"word-replace", "--folder", empty.path().string(), "--find", "x", "--replace", "y"}),
         cli::kUsageError);
     EXPECT_NE(err.str().find("中没有 *.doc 文件"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- prescan and parallel runs
+
+namespace {
+
+// A word processor that is safe to drive from several threads: each
+// application object is its own instance; a document holds the text when
+// its file does. Documents take different times, so parallel runs finish
+// out of list order.
+class ThreadedWord : public automation::Dispatch {
+public:
+    struct Shared {
+        std::mutex mutex;
+        std::vector<std::string> opened;
+        int instances = 0;
+    };
+
+    ThreadedWord(std::shared_ptr<Shared> shared, std::string path = {})
+        : shared_(std::move(shared)), path_(std::move(path)) {}
+
+    automation::Value invoke(automation::CallKind, std::string_view member,
+                             const automation::Args& args) override {
+        using automation::Object;
+        using automation::Value;
+        if (member == "Documents" || member == "Content" || member == "Find")
+            return Value(Object(std::make_shared<ThreadedWord>(shared_, path_)));
+        if (member == "ActiveDocument")
+            return Value(Object(std::make_shared<ThreadedWord>(shared_)));
+        if (member == "Open") {
+            const std::string path = args.positional.at(0).toString();
+            {
+                std::lock_guard lock(shared_->mutex);
+                shared_->opened.push_back(path);
+            }
+            if (readFile(path).find("broken") != std::string::npos)
+                throw automation::Error(5174, "文件已损坏");
+            return Value(Object(std::make_shared<ThreadedWord>(shared_, path)));
+        }
+        if (member == "Execute") {
+            // The replacement (named arguments only) replaces.
+            if (args.positional.empty())
+                return Value(true);
+            const std::string content = readFile(path_);
+            // Documents take different times.
+            std::this_thread::sleep_for(std::chrono::milliseconds(content.size() % 7));
+            return Value(content.find(args.positional[0].toString()) != std::string::npos);
+        }
+        return Value();
+    }
+
+private:
+    std::shared_ptr<Shared> shared_;
+    std::string path_;
+};
+
+} // namespace
+
+class CliJobs : public Cli {
+protected:
+    CliJobs() {
+        registry.registerClass("word.Application", [shared = shared_] {
+            {
+                std::lock_guard lock(shared->mutex);
+                ++shared->instances;
+            }
+            return automation::Object(std::make_shared<ThreadedWord>(shared));
+        });
+        for (int i = 0; i < 23; ++i) {
+            const std::string name = "f" + std::to_string(100 + i) + ".doc";
+            std::string content(static_cast<std::size_t>(i * 3), '.');
+            if (i % 4 == 0)
+                content += "旧";
+            if (i == 9)
+                content += "broken";
+            writeFile(many / name, content);
+        }
+    }
+
+    std::vector<std::string> journalEntries() const {
+        std::vector<std::string> entries;
+        std::istringstream in(journalText());
+        for (std::string line; std::getline(in, line);)
+            entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+        return entries;
+    }
+
+    std::shared_ptr<ThreadedWord::Shared> shared_ = std::make_shared<ThreadedWord::Shared>();
+    TempFolder many;
+};
+
+TEST_F(CliJobs, ParallelRunsPrintAndJournalInListOrder) {
+    const std::vector<std::string> base{
+        "word-replace", "--folder", many.path().string(), "--find", "旧", "--replace", "新"};
+    EXPECT_EQ(run(base), cli::kSomeFailed);
+    const std::string sequential = out.str();
+    const auto sequentialJournal = journalEntries();
+    ASSERT_EQ(sequentialJournal.size(), 23u);
+    EXPECT_EQ(shared_->instances, 1);
+    EXPECT_NE(sequential.find("f109.doc 处理失败：文件已损坏\n"), std::string::npos);
+    for (const std::string jobs : {"2", "3", "0", "64"}) {
+        SCOPED_TRACE(jobs);
+        std::filesystem::remove_all(app / "Journal");
+        shared_->instances = 0;
+        auto args = base;
+        args.insert(args.end(), {"--jobs", jobs});
+        EXPECT_EQ(run(args), cli::kSomeFailed);
+        EXPECT_EQ(out.str(), sequential);
+        EXPECT_EQ(journalEntries(), sequentialJournal);
+        if (jobs != "0") {
+            EXPECT_EQ(shared_->instances, std::min(std::stoi(jobs), 23));
+        }
+    }
+}
+
+TEST_F(CliJobs, ProgressNamesEveryDocumentOnce) {
+    run({"word-replace", "--folder", many.path().string(), "--find", "旧", "--replace", "新",
+         "--jobs", "3"},
+        true);
+    std::istringstream in(err.str());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    EXPECT_EQ(lines.size(), 23u);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(std::unique(lines.begin(), lines.end()), lines.end());
+}
+
+TEST_F(CliJobs, JobsMustBeANumberUpTo64) {
+    for (const std::string jobs : {"x", "-1", "65", "", "1.5"}) {
+        EXPECT_EQ(run({"word-replace", "--folder", many.path().string(), "--find", "旧",
+                       "--replace", "新", "--jobs", jobs}),
+                  cli::kUsageError)
+            << jobs;
+        EXPECT_NE(err.str().find("--jobs 的取值“" + jobs + "”无效"), std::string::npos)
+            << err.str();
+    }
+    EXPECT_EQ(shared_->instances, 0);
+}
+
+TEST_F(CliJobs, PrescanSkipsAWordDocumentWithoutTheTextUnlessTurnedOff) {
+    TempFolder folder;
+    binary_documents::WordDocumentLayout without, with;
+    without.pieces.push_back({u"No such words here\r", false});
+    with.pieces.push_back({u"这里有旧的内容\r", false});
+    writeFile(folder / "a.doc", binary_documents::wordDocument(without));
+    writeFile(folder / "b.doc", binary_documents::wordDocument(with) + "旧");
+    const std::vector<std::string> base{
+        "word-replace", "--folder", folder.path().string(), "--find", "旧", "--replace", "新"};
+    EXPECT_EQ(run(base), cli::kAllProcessed);
+    const std::string withPrescan = out.str();
+    EXPECT_EQ(shared_->opened, std::vector<std::string>{(folder / "b.doc").string()});
+    EXPECT_EQ(shared_->instances, 1); // the application is still created and quit
+
+    shared_->opened.clear();
+    auto args = base;
+    args.push_back("--no-prescan");
+    EXPECT_EQ(run(args), cli::kAllProcessed);
+    EXPECT_EQ(out.str(), withPrescan);
+    EXPECT_EQ(shared_->opened.size(), 2u);
+    EXPECT_EQ(withPrescan, "a.doc 没找到替换的内容\nb.doc 已替换内容\n");
 }

@@ -3,6 +3,7 @@
 
 #include "core/engines/excel_replace.h"
 #include "core/engines/header_footer.h"
+#include "core/engines/prescan.h"
 #include "core/engines/word_replace.h"
 #include "office_test_support.h"
 #include "password_documents.h"
@@ -61,7 +62,21 @@ protected:
     FakeWindow window_;
 };
 
-TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
+// The Word and Excel replace with the prescan off and on: the same lines and
+// files, except that a workbook without the text is not saved again.
+class Replace : public Operations, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        Operations::SetUp();
+        if (GetParam())
+            window_.prescanner = &engines::filePrescan();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Prescan, Replace, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "On" : "Off"; });
+
+TEST_P(Replace, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
     makeFolder(
         {{"a-twice",
           office_testing::flatText(
@@ -122,7 +137,7 @@ TEST_F(Operations, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText)
               (Cells{"a-twice.doc", "b-absent.doc", "c-header.doc", "d-中文.doc", "e-broken.doc"}));
 }
 
-TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndStoresOnlyChangedWorkbooks) {
+TEST_P(Replace, ExcelReplaceReportsEveryWorksheetAndStoresOnlyChangedWorkbooks) {
     makeFolder(
         {{"a-second", office_testing::flatSpreadsheet(
                           {Sheet{"一", {{"nothing"}}},
@@ -157,7 +172,8 @@ TEST_F(Operations, ExcelReplaceReportsEveryWorksheetAndStoresOnlyChangedWorkbook
     EXPECT_EQ(failure.rfind("c-guarded.xls 处理失败（文件未改动）：", 0), 0u) << failure;
     EXPECT_NE(failure.find("“Locked”受保护"), std::string::npos) << failure;
     EXPECT_EQ(window_.failures, 1);
-    // Nothing found: not stored again, byte for byte and time.
+    // Nothing found: not stored again (with the prescan not even opened),
+    // byte for byte and time.
     EXPECT_EQ(readFile(folder_ / "b-none.xls"), noneBytes);
     EXPECT_EQ(office_testing::modificationTime(folder_ / "b-none.xls"), noneTime);
     EXPECT_EQ(readFile(folder_ / "c-guarded.xls"), guardedBytes);

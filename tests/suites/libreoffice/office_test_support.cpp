@@ -76,8 +76,11 @@ const char* kNamespaces =
     "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
     "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
     "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+    "xmlns:loext=\"urn:org:documentfoundation:names:experimental:office:xmlns:loext:1.0\" "
+    "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
-    "xmlns:loext=\"urn:org:documentfoundation:names:experimental:office:xmlns:loext:1.0\" ";
+    "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
+    "xmlns:of=\"urn:oasis:names:tc:opendocument:xmlns:of:1.2\" ";
 
 // The region between an opening tag prefix and its closing tag.
 std::string region(const std::string& xml, const std::string& open, const std::string& close) {
@@ -166,6 +169,8 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
             for (const auto& cell : row) {
                 if (cell.empty())
                     x << "<table:table-cell/>";
+                else if (cell.rfind("<table:table-cell", 0) == 0)
+                    x << cell;
                 else if (std::regex_match(cell, number))
                     x << "<table:table-cell office:value-type=\"float\" office:value=\"" << cell
                       << "\"><text:p>" << cell << "</text:p></table:table-cell>";

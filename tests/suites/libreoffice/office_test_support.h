@@ -30,7 +30,8 @@ std::string flatText(const TextDocument& document);
 std::string paragraph(const std::string& text);
 
 // One workbook: sheets in order, each a name and rows of cells; a cell that
-// parses as a number is stored as one.
+// parses as a number is stored as one, a cell that begins with
+// "<table:table-cell" is taken as the cell's XML (formulas, dates).
 struct Sheet {
     std::string name;
     std::vector<std::vector<std::string>> rows;

@@ -1,0 +1,507 @@
+// The prescan against the office as the oracle: documents the office made
+// (and one whose piece table is rewritten with compressed pieces), each with
+// the text in a different place. Wherever the office's Find finds the text,
+// the prescan must say "maybe"; and the replace runs give the same lines and
+// journal entries with the prescan as without it.
+
+#include "cli/cli.h"
+#include "core/engines/excel_replace.h"
+#include "core/engines/prescan.h"
+#include "core/engines/word_replace.h"
+#include "core/formats/compound_file.h"
+#include "core/formats/prescan.h"
+#include "core/formats/word_text.h"
+#include "core/text/encoding.h"
+#include "office_test_support.h"
+#include "suites/libreoffice/libreoffice_server.h"
+#include "support/binary_documents.h"
+#include "support/fake_window.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <sstream>
+
+using automation::Object;
+using automation::Value;
+using office_testing::Sheet;
+using testing_support::readFile;
+using testing_support::TempFolder;
+using testing_support::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------- compressed pieces
+
+std::uint32_t u32At(const std::string& s, std::size_t at) {
+    return formats::readU32(s, at);
+}
+
+// Rewrites an office-made document so that the leading characters of its
+// first piece that fit in 8 bits become a compressed piece: the text is
+// written 8-bit in place, the piece is split in two, and every text position
+// in the formatting tables (the bin tables and their pages) is moved along.
+std::string withCompressedPieces(const std::string& file) {
+    const formats::CompoundFile cf(file);
+    std::string doc = *cf.stream(u"WordDocument");
+    const bool table1 = (formats::readU16(doc, 0x0A) & 0x0200) != 0;
+    const std::u16string tableName = table1 ? u"1Table" : u"0Table";
+    std::string table = *cf.stream(tableName);
+    const std::size_t fcLcb = 154;
+    auto fcOf = [&](std::size_t index) { return u32At(doc, fcLcb + 8 * index); };
+    auto lcbOf = [&](std::size_t index) { return u32At(doc, fcLcb + 8 * index + 4); };
+
+    const std::string clx = table.substr(fcOf(33), lcbOf(33));
+    std::size_t at = 0;
+    while (clx[at] == 0x01)
+        at += 3 + formats::readU16(clx, at + 1);
+    const std::string prcs = clx.substr(0, at);
+    const std::uint32_t lcb = u32At(clx, at + 1);
+    const std::string plc = clx.substr(at + 5, lcb);
+    const std::size_t n = (lcb - 4) / 12;
+    std::vector<std::uint32_t> cps;
+    for (std::size_t i = 0; i <= n; ++i)
+        cps.push_back(u32At(plc, 4 * i));
+    std::vector<std::string> pcds;
+    for (std::size_t i = 0; i < n; ++i)
+        pcds.push_back(plc.substr(4 * (n + 1) + 8 * i, 8));
+
+    const std::uint32_t fc0 = u32At(pcds[0], 2);
+    if (fc0 & 0x40000000u)
+        throw std::runtime_error("the office wrote a compressed piece itself");
+    std::size_t k = 0;
+    while (k < cps[1] - cps[0]) {
+        const std::uint16_t c = formats::readU16(doc, fc0 + 2 * k);
+        if (c >= 0x100 || (c >= 0x80 && c < 0xA0))
+            break;
+        ++k;
+    }
+    if (k == 0 || k == cps[1] - cps[0])
+        throw std::runtime_error("the first piece cannot be split");
+    for (std::size_t i = 0; i < k; ++i)
+        doc[fc0 + i] = static_cast<char>(formats::readU16(doc, fc0 + 2 * i));
+
+    std::string newPlc;
+    std::vector<std::string> newPcds;
+    std::vector<std::uint32_t> newCps{cps[0], cps[0] + static_cast<std::uint32_t>(k)};
+    std::string a = pcds[0], b = pcds[0];
+    binary_documents::putU32(a, 2, (fc0 * 2) | 0x40000000u);
+    binary_documents::putU32(b, 2, fc0 + 2 * static_cast<std::uint32_t>(k));
+    newPcds = {a, b};
+    for (std::size_t i = 1; i < n; ++i) {
+        newCps.push_back(cps[i]);
+        newPcds.push_back(pcds[i]);
+    }
+    newCps.push_back(cps[n]);
+    for (const auto cp : newCps)
+        binary_documents::appendU32(newPlc, cp);
+    for (const auto& p : newPcds)
+        newPlc += p;
+    std::string newClx = prcs + '\x02';
+    binary_documents::appendU32(newClx, static_cast<std::uint32_t>(newPlc.size()));
+    newClx += newPlc;
+    binary_documents::putU32(doc, fcLcb + 8 * 33, static_cast<std::uint32_t>(table.size()));
+    binary_documents::putU32(doc, fcLcb + 8 * 33 + 4, static_cast<std::uint32_t>(newClx.size()));
+    table += newClx;
+
+    // Text positions in the compressed part move to half their distance.
+    const std::uint32_t end = fc0 + 2 * static_cast<std::uint32_t>(k);
+    auto moved = [&](std::uint32_t f) { return f >= fc0 && f <= end ? fc0 + (f - fc0) / 2 : f; };
+    for (const std::size_t index : {12u, 13u}) { // PlcBteChpx, PlcBtePapx
+        const std::size_t base = fcOf(index);
+        const std::size_t count = (lcbOf(index) - 4) / 8;
+        for (std::size_t i = 0; i <= count; ++i)
+            binary_documents::putU32(table, base + 4 * i, moved(u32At(table, base + 4 * i)));
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t page =
+                (u32At(table, base + 4 * (count + 1) + 4 * i) & 0x3FFFFF) * 512;
+            const std::size_t runs = static_cast<std::uint8_t>(doc[page + 511]);
+            for (std::size_t r = 0; r <= runs; ++r)
+                binary_documents::putU32(doc, page + 4 * r, moved(u32At(doc, page + 4 * r)));
+        }
+    }
+
+    std::vector<binary_documents::Stream> streams{{u"WordDocument", doc}, {tableName, table}};
+    for (const std::u16string& name : {std::u16string(u"Data"),
+                                       std::u16string(u"\x01"
+                                                      u"CompObj"),
+                                       std::u16string(u"\x05"
+                                                      u"SummaryInformation"),
+                                       std::u16string(u"\x05"
+                                                      u"DocumentSummaryInformation")})
+        if (auto s = cf.stream(name))
+            streams.emplace_back(name, *s);
+    return binary_documents::compoundFile(streams);
+}
+
+// ---------------------------------------------------------------- fixture
+
+class PrescanOffice : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        reason_ = office_testing::missingOfficeReason();
+        if (!reason_.empty())
+            return;
+        folder_ = new TempFolder;
+        const auto text = [](const std::string& body, const std::string& header = "") {
+            return office_testing::flatText({body, header, "", ""});
+        };
+        std::map<std::string, std::string> docs{
+            {"body", text("<text:p>合同编号 HT-2019 由 ACME Corp 签订</text:p>")},
+            {"table",
+             text("<table:table table:name=\"T\"><table:table-column/><table:table-column/>"
+                  "<table:table-row><table:table-cell><text:p>甲方名称</text:p></table:table-cell>"
+                  "<table:table-cell><text:p>Table Cell Text</text:p></table:table-cell>"
+                  "</table:table-row></table:table><text:p/>")},
+            {"split", text("<text:p>Mixed Ca<text:span text:style-name=\"B\">se Spl</text:span>"
+                           "<text:span text:style-name=\"I\">it 文</text:span>字</text:p>")},
+            {"field", text("<text:p>Tel: <text:a xlink:type=\"simple\" "
+                           "xlink:href=\"http://example.com/\">ACME 公司</text:a> Corp</text:p>"
+                           "<text:p>Page <text:page-number text:select-page=\"current\">1"
+                           "</text:page-number> end</text:p>")},
+            {"header", text("<text:p>正文</text:p>", "页眉专有文字")},
+            {"footnote", text("<text:p>正文<text:note text:id=\"n1\" text:note-class=\"footnote\">"
+                              "<text:note-citation>1</text:note-citation><text:note-body><text:p>"
+                              "脚注专有文字</text:p></text:note-body></text:note>结束</text:p>")},
+            {"textbox",
+             text("<text:p>正文<draw:frame draw:name=\"F\" text:anchor-type=\"paragraph\" "
+                  "svg:width=\"5cm\" svg:height=\"2cm\"><draw:text-box><text:p>"
+                  "文本框专有文字</text:p></draw:text-box></draw:frame>结束</text:p>")},
+            {"comment", text("<text:p>正文<office:annotation><dc:creator>A</dc:creator><text:p>"
+                             "批注专有文字</text:p></office:annotation>结束</text:p>")},
+            {"latin", text("<text:p>Hello World from Straße 合同</text:p>")},
+        };
+        documents_ = office_testing::makeDocuments(docs, "doc", folder_->path() / "made");
+        const fs::path compressed = folder_->path() / "made" / "compressed.doc";
+        writeFile(compressed, withCompressedPieces(readFile(documents_.at("latin"))));
+        documents_["compressed"] = compressed;
+
+        const auto cell = [](const std::string& formula, const std::string& type,
+                             const std::string& value) {
+            return "<table:table-cell table:formula=\"of:" + formula + "\" office:value-type=\"" +
+                   type + "\" " + (type == "string" ? "office:string-value" : "office:value") +
+                   "=\"" + value + "\"><text:p>" + value + "</text:p></table:table-cell>";
+        };
+        std::map<std::string, std::string> books{
+            {"shared",
+             office_testing::flatSpreadsheet(
+                 {Sheet{"Sheet1", {{"合同编号2019", "other"}}}, Sheet{"第二页", {{"x"}}}})},
+            {"literal", office_testing::flatSpreadsheet(
+                            {Sheet{"S", {{cell("=LEN(&quot;签订日期&quot;)", "float", "4")}}}})},
+            {"result", office_testing::flatSpreadsheet(
+                           // Without a kept result the office computes it and
+                           // stores it with the formula.
+                           {Sheet{"S",
+                                  {{"<table:table-cell table:formula=\"of:=UNICHAR(21512)&amp;"
+                                    "UNICHAR(21516)\"/>"}}}})},
+            {"sheetname", office_testing::flatSpreadsheet(
+                              {Sheet{"年度报表", {{"数据"}}},
+                               Sheet{"汇总", {{cell("=[$年度报表.A1]", "string", "数据")}}}})},
+            {"protected", office_testing::flatSpreadsheet({Sheet{"保护", {{"机密文字"}}, true}})},
+            {"number", office_testing::flatSpreadsheet({Sheet{"S", {{"2019"}}}})},
+            {"date", office_testing::flatSpreadsheet(
+                         {Sheet{"S",
+                                {{"<table:table-cell office:value-type=\"date\" "
+                                  "office:date-value=\"2019-05-01\"><text:p>2019-05-01</text:p>"
+                                  "</table:table-cell>"}}}})},
+        };
+        workbooks_ = office_testing::makeDocuments(books, "xls", folder_->path() / "made");
+    }
+
+    static void TearDownTestSuite() {
+        for (Object** app : {&word_, &excel_}) {
+            if (*app) {
+                try {
+                    (*app)->call("Quit");
+                } catch (const automation::Error&) {
+                }
+            }
+            delete *app;
+            *app = nullptr;
+        }
+        delete folder_;
+        folder_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (!reason_.empty())
+            GTEST_SKIP() << reason_;
+    }
+
+    // The office's Find on the main text (the server answers as Word does).
+    static bool wordFinds(const fs::path& document, const std::string& text) {
+        if (!word_)
+            word_ = new Object(libreoffice::createWordApplication());
+        const Object& word = *word_;
+        const Object doc =
+            word.get("Documents").toObject().call("Open", {Value(document.string())}).toObject();
+        const bool found = doc.get("Content")
+                               .toObject()
+                               .get("Find")
+                               .toObject()
+                               .call("Execute", {Value(text)})
+                               .toBool();
+        word.get("Documents").toObject().call("Close", {Value(false)});
+        return found;
+    }
+
+    // Whether any worksheet's Find finds the text, and the worksheet names.
+    static std::pair<bool, std::vector<std::string>> excelFinds(const fs::path& workbook,
+                                                                const std::string& text) {
+        if (!excel_)
+            excel_ = new Object(libreoffice::createExcelApplication());
+        const Object& excel = *excel_;
+        const Object book =
+            excel.get("Workbooks").toObject().call("Open", {Value(workbook.string())}).toObject();
+        bool found = false;
+        std::vector<std::string> names;
+        const auto count = book.get("Worksheets").toObject().get("Count").toInteger();
+        for (std::int64_t j = 1; j <= count; ++j) {
+            const Object sheet = book.get("Worksheets", {Value(static_cast<int>(j))}).toObject();
+            names.push_back(sheet.get("Name").toString());
+            const Value hit = sheet.get("Cells").toObject().call("Find", {Value(text)});
+            found = found || (hit.isObject() && !hit.isNothing());
+        }
+        book.call("Close", {Value(false)});
+        return {found, names};
+    }
+
+    static std::string reason_;
+    static TempFolder* folder_;
+    static std::map<std::string, fs::path> documents_;
+    static std::map<std::string, fs::path> workbooks_;
+    // One office for the Word questions, one for the Excel questions.
+    static Object* word_;
+    static Object* excel_;
+};
+
+std::string PrescanOffice::reason_;
+TempFolder* PrescanOffice::folder_ = nullptr;
+std::map<std::string, fs::path> PrescanOffice::documents_;
+std::map<std::string, fs::path> PrescanOffice::workbooks_;
+Object* PrescanOffice::word_ = nullptr;
+Object* PrescanOffice::excel_ = nullptr;
+
+// One question: the office's answer as we expect it (none: either), and the
+// prescan's answer where it is known: "certainly not" where the text is
+// outside what the operation searches or nowhere.
+struct Question {
+    std::string document;
+    std::string find;
+    std::optional<bool> officeFinds;
+    std::optional<bool> prescanMaybe;
+};
+
+TEST_F(PrescanOffice, WordMaybeWhereverTheOfficeFindsTheText) {
+    const std::vector<Question> questions{
+        {"body", "合同编号", true, true},
+        {"body", "acme corp", true, true},
+        {"body", "ht-2019 由", true, true},
+        {"body", "不存在的词", false, false},
+        {"table", "甲方名称", true, true},
+        {"table", "table cell TEXT", true, true},
+        {"table", "名称Table", false, false},
+        {"split", "mixed case split 文字", true, true},
+        {"field", "tel: acme 公司 corp", true, true},
+        {"field", "ACME 公司", true, true},
+        {"field", "page", true, true},
+        {"header", "页眉专有文字", false, false},
+        {"footnote", "脚注专有文字", false, false},
+        {"textbox", "文本框专有文字", false, false},
+        {"comment", "批注专有文字", false, false},
+        {"latin", "hELLO wORLD", true, true},
+        {"latin", "straße 合同", true, true},
+        {"latin", "world to", false, false},
+        {"compressed", "hELLO wORLD", true, true},
+        {"compressed", "from STRASSE", std::nullopt, std::nullopt},
+        {"compressed", "straße 合同", true, true},
+        {"compressed", "world to", false, false},
+    };
+    for (const Question& q : questions) {
+        SCOPED_TRACE(q.document + " / " + q.find);
+        const fs::path path = documents_.at(q.document);
+        const bool office = wordFinds(path, q.find);
+        const bool maybe = formats::wordFileMayHold(path, q.find);
+        if (q.officeFinds) {
+            EXPECT_EQ(office, *q.officeFinds);
+        }
+        if (office) {
+            EXPECT_TRUE(maybe) << "the prescan would hide a document the office finds the text in";
+        }
+        if (q.prescanMaybe) {
+            EXPECT_EQ(maybe, *q.prescanMaybe);
+        }
+    }
+}
+
+TEST_F(PrescanOffice, CompressedPiecesReadAsTheOfficeWroteThem) {
+    const auto original = readFile(documents_.at("latin"));
+    const auto rewritten = readFile(documents_.at("compressed"));
+    const std::u16string before = formats::wordMainText(formats::CompoundFile(original));
+    const std::u16string after = formats::wordMainText(formats::CompoundFile(rewritten));
+    EXPECT_EQ(after, before);
+    // The office reads the rewritten document's text as well.
+    const auto back = office_testing::readBack({documents_.at("compressed")}, "fodt");
+    EXPECT_EQ(back[0].bodyParagraphs(), std::vector<std::string>{"Hello World from Straße 合同"});
+}
+
+TEST_F(PrescanOffice, ExcelMaybeWhereverTheOfficeFindsTheText) {
+    const std::vector<Question> questions{
+        {"shared", "合同编号", true, true},   {"shared", "不存在", false, false},
+        {"literal", "签订", true, true},      {"literal", "合同", false, false},
+        {"result", "合同", false, true},      {"sheetname", "年度报表", true, true},
+        {"sheetname", "季度", false, false},  {"protected", "机密", true, true},
+        {"number", "2019", true, true},       {"number", "合同", false, false},
+        {"date", "2019", std::nullopt, true}, {"date", "合同", false, false},
+    };
+    for (const Question& q : questions) {
+        SCOPED_TRACE(q.document + " / " + q.find);
+        const fs::path path = workbooks_.at(q.document);
+        const auto [office, names] = excelFinds(path, q.find);
+        const auto answer = formats::workbookFileMayHold(path, q.find);
+        if (q.officeFinds) {
+            EXPECT_EQ(office, *q.officeFinds);
+        }
+        if (office) {
+            EXPECT_TRUE(answer.mayHold) << "the prescan would hide a workbook the office finds "
+                                           "the text in";
+        }
+        if (q.prescanMaybe) {
+            EXPECT_EQ(answer.mayHold, *q.prescanMaybe);
+        }
+        if (!answer.mayHold) {
+            EXPECT_EQ(answer.worksheets, names);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- same results
+
+struct RunResult {
+    std::string log;
+    std::vector<std::string> journal;
+    std::map<std::string, std::string> bytes;
+};
+
+class SameResults : public PrescanOffice {
+protected:
+    RunResult run(const std::map<std::string, fs::path>& made, engines::Mode mode,
+                  const std::string& find, bool prescan, TempFolder& folder) {
+        engines_testing::FakeWindow window;
+        for (const auto& [name, path] : made) {
+            fs::copy_file(path, folder.path() / path.filename());
+            window.files.push_back(path.filename().string());
+        }
+        std::sort(window.files.begin(), window.files.end());
+        window.folder = folder.path().string();
+        window.modeValue = mode;
+        window.find = find;
+        window.replacement = "替换后";
+        window.prescanner = prescan ? &engines::filePrescan() : nullptr;
+        automation::Registry registry;
+        libreoffice::registerClasses(registry);
+        if (mode == engines::Mode::WordDoc)
+            engines::wordReplace(window, window, registry);
+        else
+            engines::excelReplace(window, window, registry);
+        RunResult r{window.text3, window.journal, {}};
+        for (const auto& name : window.files)
+            r.bytes[name] = readFile(folder.path() / name);
+        return r;
+    }
+};
+
+TEST_F(SameResults, WordLinesJournalAndFilesWithAndWithoutThePrescan) {
+    for (const std::string find : {"专有文字", "acme", "不存在的词"}) {
+        SCOPED_TRACE(find);
+        TempFolder with, without;
+        const RunResult a = run(documents_, engines::Mode::WordDoc, find, true, with);
+        const RunResult b = run(documents_, engines::Mode::WordDoc, find, false, without);
+        EXPECT_EQ(a.log, b.log);
+        EXPECT_EQ(a.journal, b.journal);
+        ASSERT_EQ(a.journal.size(), documents_.size());
+        for (const auto& [name, bytes] : a.bytes) {
+            const bool replaced = a.log.find(name + " 已替换内容") != std::string::npos;
+            if (!replaced) {
+                // Closed unsaved either way: the file as it was.
+                EXPECT_EQ(bytes, b.bytes.at(name)) << name;
+                EXPECT_EQ(bytes, readFile(documents_.at(name.substr(0, name.size() - 4)))) << name;
+            } else {
+                const auto back =
+                    office_testing::readBack({with.path() / name, without.path() / name}, "fodt");
+                EXPECT_EQ(back[0].bodyParagraphs(), back[1].bodyParagraphs()) << name;
+            }
+        }
+    }
+}
+
+TEST_F(SameResults, ExcelLinesAndJournalWithAndWithoutThePrescan) {
+    for (const std::string find : {"合同", "2019", "不存在"}) {
+        SCOPED_TRACE(find);
+        TempFolder with, without;
+        const RunResult a = run(workbooks_, engines::Mode::ExcelXls, find, true, with);
+        const RunResult b = run(workbooks_, engines::Mode::ExcelXls, find, false, without);
+        EXPECT_EQ(a.log, b.log);
+        EXPECT_EQ(a.journal, b.journal);
+        for (const auto& [name, bytes] : a.bytes) {
+            const std::string original = readFile(workbooks_.at(name.substr(0, name.size() - 4)));
+            if (!formats::workbookMayHold(original, find).mayHold) {
+                // Neither opened nor saved with the prescan: the file as it
+                // was (without it, the office saves it again).
+                EXPECT_EQ(bytes, original) << name;
+            }
+            const auto back =
+                office_testing::readBack({with.path() / name, without.path() / name}, "fods");
+            EXPECT_EQ(back[0].sheets(), back[1].sheets()) << name;
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The command line over a copy of the documents: its output and journal
+// entries (without their times).
+std::pair<std::string, std::vector<std::string>>
+commandLine(const std::string& command, const std::map<std::string, fs::path>& made,
+            const std::string& find, const std::vector<std::string>& extra) {
+    TempFolder folder, app;
+    for (const auto& [name, path] : made)
+        fs::copy_file(path, folder.path() / path.filename());
+    automation::Registry registry;
+    libreoffice::registerClasses(registry);
+    std::vector<std::string> args{command,  "--folder",     folder.path().string(),
+                                  "--find", find,           "--replace",
+                                  "新",     "--app-folder", app.path().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    cli::run(args, out, err, cli::Environment{registry, app.path(), false});
+    std::vector<std::string> entries;
+    for (const auto& day : fs::directory_iterator(app / "Journal"))
+        for (const auto& file : fs::directory_iterator(day.path())) {
+            std::istringstream in(readFile(file.path()));
+            for (std::string line; std::getline(in, line);)
+                entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+        }
+    return {out.str(), entries};
+}
+
+} // namespace
+
+TEST_F(SameResults, TwoJobsPrintWhatOneJobPrints) {
+    text::setAnsiCodeSet("UTF-8");
+    const auto one = commandLine("word-replace", documents_, "acme", {});
+    EXPECT_EQ(std::count(one.first.begin(), one.first.end(), '\n'),
+              static_cast<std::ptrdiff_t>(documents_.size()));
+    EXPECT_EQ(commandLine("word-replace", documents_, "acme", {"--jobs", "2"}), one);
+    EXPECT_EQ(commandLine("word-replace", documents_, "acme", {"--jobs", "2", "--no-prescan"}),
+              one);
+    const auto sheets = commandLine("excel-replace", workbooks_, "2019", {});
+    EXPECT_EQ(commandLine("excel-replace", workbooks_, "2019", {"--jobs", "2"}), sheets);
+    text::setAnsiCodeSet("");
+}
