@@ -22,6 +22,8 @@ packages=(
   xcompmgr x11-xserver-utils
   # the Windows build: mingw-w64 cross compiler, and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine64
+  # the zh_CN locale source that a Chinese Wine prefix is made from (localedef)
+  locales
   # the Debian package's library dependencies, and the desktop entry's test
   dpkg-dev desktop-file-utils
 )
