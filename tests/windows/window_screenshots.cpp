@@ -17,7 +17,6 @@
 #include "core/platform/app_folder.h"
 #include "payloads/payloads.h"
 #include "support/fake_desktop.h"
-#include "update/program_values.h"
 #include "update/splash_window.h"
 #include "update/update_window.h"
 
@@ -119,14 +118,16 @@ int main(int argc, char* argv[]) {
 
     // The update window on a version page that offers 1.5.9; the share link
     // leads nowhere, so the window stays on the offer.
-    updater::CurrentVersion = "1.5.8";
-    updater::VersionPageUrl = "http://127.0.0.1:9/version.html";
+    update_check::VersionInformation versions;
+    versions.currentVersion = "1.5.8";
+    versions.versionPageUrl = "http://127.0.0.1:9/version.html";
     const std::string page =
         "<html><body><p>最新版 1.5.9 发布</p><p>地 http://127.0.0.1:9/share/x址结</p>"
         "<p>方 自动下载覆盖式结</p><p>更 修正文档替换中的若干问题\r\n增加页眉页脚的字体设置说结</p>"
         "</body></html>";
     updater::Form2 form2(
-        folder, desktop, [page](const std::string&) { return std::optional<std::string>(page); },
+        folder, desktop, versions,
+        [page](const std::string&) { return std::optional<std::string>(page); },
         "http://127.0.0.1:9", [](const std::string&) {});
     form2.Form_Load();
     ok &= shoot(form2, out + "/update-window.png");
