@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libcurl4-openssl-dev
   libreoffice-dev
+  # .docx/.xlsx packages: zip (zlib) and XML (Expat); zlib for the Windows cross-build
+  zlib1g-dev libexpat1-dev libz-mingw-w64-dev
   # the updater's manual download in an embedded web view (Qt WebEngine)
   qt6-webengine-dev
   # run: the office suite driven through UNO, and a CJK font for the Chinese texts

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -173,50 +172,6 @@ void checkWritable(const fs::path& document, long errorNumber) {
         throw Error(errorNumber, "文件夹" + text::quotedPath(folder) + "不可写，不能保存文件" +
                                      text::quotedPath(document) +
                                      "，原文件保持不变。请检查该文件夹的权限后再试。");
-}
-
-AtomicSave::AtomicSave(const fs::path& document) : target_(document) {
-    std::error_code ec;
-    if (fs::is_symlink(document, ec)) {
-        const fs::path resolved = fs::canonical(document, ec);
-        if (!ec)
-            target_ = resolved;
-    }
-    std::random_device random;
-    const std::string tag = std::to_string(random() % 100000000u);
-    temporary_ = folderOf(target_) / ("." + target_.filename().string() + "." + tag + ".tmp");
-}
-
-AtomicSave::~AtomicSave() {
-    if (!committed_)
-        ::unlink(temporary_.c_str());
-}
-
-void AtomicSave::commit() {
-    Descriptor written{::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (written.fd < 0)
-        throw std::system_error(errno, std::generic_category(), "open " + temporary_.string());
-    if (::fsync(written.fd) != 0)
-        throw std::system_error(errno, std::generic_category(), "fsync " + temporary_.string());
-
-    struct stat original {};
-    if (::stat(target_.c_str(), &original) == 0) {
-        // The owner first: changing it may clear set-id bits that the mode
-        // then restores. Only a privileged process can give a file away, so
-        // a refusal keeps the writer as owner.
-        if (::fchown(written.fd, original.st_uid, original.st_gid) != 0 && errno != EPERM)
-            throw std::system_error(errno, std::generic_category(), "chown " + temporary_.string());
-        if (::fchmod(written.fd, original.st_mode & 07777) != 0)
-            throw std::system_error(errno, std::generic_category(), "chmod " + temporary_.string());
-    }
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        throw std::system_error(errno, std::generic_category(), "rename " + temporary_.string());
-    committed_ = true;
-
-    // The new name must survive a power cut as well as the content.
-    Descriptor folder{::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (folder.fd >= 0)
-        ::fsync(folder.fd);
 }
 
 } // namespace libreoffice::files

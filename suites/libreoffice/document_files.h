@@ -52,30 +52,5 @@ std::optional<LockOwner> readLockFile(const std::filesystem::path& lockFile);
 // knows the owner from the open.
 void checkWritable(const std::filesystem::path& document, long errorNumber);
 
-// Saves a document by writing a temporary file in the same folder and moving
-// it over the original once it is complete. The original keeps its content
-// until then, and its permissions and owner carry over to the new file. A
-// symbolic link is followed: the file it names is replaced.
-class AtomicSave {
-public:
-    explicit AtomicSave(const std::filesystem::path& document);
-    ~AtomicSave();
-    AtomicSave(const AtomicSave&) = delete;
-    AtomicSave& operator=(const AtomicSave&) = delete;
-
-    // Where the new content is to be written.
-    const std::filesystem::path& temporaryPath() const { return temporary_; }
-    // The file that is replaced.
-    const std::filesystem::path& target() const { return target_; }
-    // Makes the written temporary file durable, gives it the original's
-    // permissions and moves it over the original. Throws std::system_error
-    // and leaves the original untouched when any step fails.
-    void commit();
-
-private:
-    std::filesystem::path target_;
-    std::filesystem::path temporary_;
-    bool committed_ = false;
-};
 
 } // namespace libreoffice::files

@@ -1,5 +1,6 @@
 #include "suites/libreoffice/document_store.h"
 
+#include "core/platform/atomic_save.h"
 #include "core/text/paths.h"
 #include "suites/libreoffice/office_process.h"
 
@@ -322,7 +323,7 @@ void DocumentStore::save(const Reference<css::lang::XComponent>& document, const
         throw Error(errorNumber, readOnlyReason);
     files::checkWritable(path, errorNumber);
 
-    files::AtomicSave atomic(path);
+    platform::AtomicSave atomic(path);
     try {
         uno::must<css::frame::XStorable>(document)->storeToURL(
             uno::fileUrl(atomic.temporaryPath()),

@@ -1,6 +1,5 @@
 // The file side of the LibreOffice server, without an office: the checks
-// before an open, lock files, saving through a temporary file, and finding
-// the installation.
+// before an open, lock files, and finding the installation.
 
 #include "suites/libreoffice/document_files.h"
 #include "suites/libreoffice/libreoffice_server.h"
@@ -108,58 +107,6 @@ TEST(LockFiles, FieldsAreReadWithTheirEscapes) {
 
     writeFile(files::lockFilePath(document), "garbage");
     EXPECT_FALSE(files::readLockFile(files::lockFilePath(document)));
-}
-
-TEST(AtomicSave, ReplacesTheOriginalOnlyOnCommitAndKeepsItsMode) {
-    TempFolder folder;
-    const fs::path document = folder / "a.doc";
-    writeFile(document, "old content");
-    fs::permissions(document,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-
-    {
-        files::AtomicSave save(document);
-        EXPECT_EQ(save.temporaryPath().parent_path(), folder.path());
-        EXPECT_NE(save.temporaryPath().filename().string().find("a.doc"), std::string::npos);
-        writeFile(save.temporaryPath(), "half written");
-        // Abandoned (the writer failed): the original stays, the temporary goes.
-    }
-    EXPECT_EQ(readFile(document), "old content");
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
-
-    {
-        files::AtomicSave save(document);
-        writeFile(save.temporaryPath(), "new content");
-        save.commit();
-    }
-    EXPECT_EQ(readFile(document), "new content");
-    EXPECT_EQ(fs::status(document).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
-}
-
-TEST(AtomicSave, CommitWithoutWrittenFileFailsAndKeepsTheOriginal) {
-    TempFolder folder;
-    const fs::path document = folder / "a.xls";
-    writeFile(document, "old");
-    files::AtomicSave save(document);
-    EXPECT_THROW(save.commit(), std::system_error);
-    EXPECT_EQ(readFile(document), "old");
-}
-
-TEST(AtomicSave, SymbolicLinkKeepsPointingAtTheSavedFile) {
-    TempFolder folder;
-    fs::create_directory(folder / "real");
-    writeFile(folder / "real" / "a.doc", "old");
-    fs::create_symlink(folder / "real" / "a.doc", folder / "link.doc");
-    {
-        files::AtomicSave save(folder / "link.doc");
-        EXPECT_EQ(save.target(), fs::canonical(folder / "real" / "a.doc"));
-        writeFile(save.temporaryPath(), "new");
-        save.commit();
-    }
-    EXPECT_TRUE(fs::is_symlink(folder / "link.doc"));
-    EXPECT_EQ(readFile(folder / "real" / "a.doc"), "new");
 }
 
 // ---------------------------------------------------------------- installation
