@@ -7,11 +7,7 @@
 #include "core/config/version_files.h"
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
-#include "core/engines/excel_replace.h"
-#include "core/engines/header_footer.h"
 #include "core/engines/prescan.h"
-#include "core/engines/run_inputs.h"
-#include "core/engines/word_replace.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
 #include "core/update_check/update_check.h"
@@ -447,54 +443,52 @@ void Form1::Dir1_Change() {
 
 namespace {
 
-// The window's live controls as the batch operations read them, and its log
-// box and journal as they report to them.
-class WindowBinding : public engines::RunInputs,
-                      public engines::HeaderFooterInputs,
-                      public engines::Reporter {
+// The log box and the journal as a run reports to them.
+class WindowReporter : public engines::RunReporter {
 public:
-    explicit WindowBinding(Form1& form) : f(form) {}
-
-    engines::Mode mode() const override {
-        if (f.Option1->isChecked())
-            return engines::Mode::WordDoc;
-        if (f.Option2->isChecked())
-            return engines::Mode::ExcelXls;
-        if (f.Option3->isChecked())
-            return engines::Mode::WpsDoc;
-        if (f.Option4->isChecked())
-            return engines::Mode::WpsXls;
-        return engines::Mode::None;
+    explicit WindowReporter(Form1& form) : form_(form) {}
+    void documentStarted(std::size_t, const std::string&) override {}
+    void result(const engines::ResultLine& line) override {
+        form_.appendLog(line.log);
+        form_.rz(line.journal);
     }
-    std::string folderPath() const override { return f.Dir1->path().toStdString(); }
-    int fileCount() const override { return f.File1->fileCount(); }
-    std::string fileName(int index) const override { return f.File1->fileName(index); }
-    std::string findText() const override { return f.text1(); }
-    std::string replacementText() const override { return f.text2(); }
-    const engines::Prescan* prescan() const override { return &engines::filePrescan(); }
-
-    bool headerSelected() const override { return f.Option5->isChecked(); }
-    bool footerSelected() const override { return f.Option6->isChecked(); }
-    std::string headerText() const override { return f.Text4->text().toStdString(); }
-    std::string footerText() const override { return f.Text5->text().toStdString(); }
-    std::string headerPlacement() const override { return f.Combo1->currentText().toStdString(); }
-    std::string footerPlacement() const override { return f.Combo2->currentText().toStdString(); }
-    bool pageNumberTicked() const override { return f.Check3->isChecked(); }
-    std::string pageNumberPlacement() const override {
-        return f.Combo3->currentText().toStdString();
-    }
-    std::string fontName() const override { return f.Text6->text().toStdString(); }
-    std::string fontSize() const override { return f.Text7->text().toStdString(); }
-    bool boldTicked() const override { return f.Check1->isChecked(); }
-
-    void appendLogLine(const std::string& line) override { f.appendLog(line); }
-    void rz(const std::string& journalLine) override { f.rz(journalLine); }
+    void documentFinished(std::size_t, const engines::DocumentOutcome&) override {}
 
 private:
-    Form1& f;
+    Form1& form_;
 };
 
 } // namespace
+
+engines::RunRequest Form1::runRequest(engines::Operation operation) const {
+    engines::RunRequest request;
+    request.operation = operation;
+    if (Option1->isChecked())
+        request.mode = engines::Mode::WordDoc;
+    else if (Option2->isChecked())
+        request.mode = engines::Mode::ExcelXls;
+    else if (Option3->isChecked())
+        request.mode = engines::Mode::WpsDoc;
+    else if (Option4->isChecked())
+        request.mode = engines::Mode::WpsXls;
+    request.folder = Dir1->path().toStdString();
+    for (int i = 0; i < File1->fileCount(); ++i)
+        request.documents.push_back(File1->fileName(i));
+    request.pairs = {{text1(), text2()}};
+    engines::HeaderFooterSettings& settings = request.headerFooter;
+    settings.header = Option5->isChecked();
+    settings.footer = Option6->isChecked();
+    settings.headerText = Text4->text().toStdString();
+    settings.footerText = Text5->text().toStdString();
+    settings.headerPlacement = Combo1->currentText().toStdString();
+    settings.footerPlacement = Combo2->currentText().toStdString();
+    settings.pageNumber = Check3->isChecked();
+    settings.pageNumberPlacement = Combo3->currentText().toStdString();
+    settings.fontName = Text6->text().toStdString();
+    settings.fontSize = Text7->text().toStdString();
+    settings.bold = Check1->isChecked();
+    return request;
+}
 
 namespace {
 
@@ -533,14 +527,18 @@ private:
 
 } // namespace
 
-template <typename Operation> void Form1::runBatch(Operation&& operation) {
+void Form1::runBatch(engines::Operation operation) {
     if (running_)
         return;
+    const engines::RunRequest request = runRequest(operation);
     running_ = true;
     const InputBlocker blocker(this);
-    WindowBinding window(*this);
+    WindowReporter reporter(*this);
+    engines::RunServices services{registry_};
+    if (operation != engines::Operation::HeaderFooter)
+        services.prescan = &engines::filePrescan();
     try {
-        operation(window);
+        engines::run(request, services, reporter);
     } catch (...) {
         running_ = false;
         throw;
@@ -549,17 +547,15 @@ template <typename Operation> void Form1::runBatch(Operation&& operation) {
 }
 
 void Form1::Command1_Click() {
-    runBatch([this](WindowBinding& window) { engines::wordReplace(window, window, registry_); });
+    runBatch(engines::Operation::WordReplace);
 }
 
 void Form1::Command2_Click() {
-    runBatch([this](WindowBinding& window) { engines::excelReplace(window, window, registry_); });
+    runBatch(engines::Operation::ExcelReplace);
 }
 
 void Form1::Command3_Click() {
-    runBatch([this](WindowBinding& window) {
-        engines::writeHeadersAndFooters(window, window, window, registry_);
-    });
+    runBatch(engines::Operation::HeaderFooter);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 
 #include "batchreplace/folder_lists.h"
 #include "core/automation/automation.h"
+#include "core/engines/run.h"
 #include "core/journal.h"
 #include "core/platform/desktop.h"
 #include "core/platform/processes.h"
@@ -167,9 +168,11 @@ private:
     // update menu; starts the title notice when there is one.
     void CheckForUpdate();
     void showError(const std::string& text);
+    // The inputs of a run of `operation`, copied from the controls.
+    engines::RunRequest runRequest(engines::Operation operation) const;
     // Runs one batch operation: the window takes no input meanwhile, and a
     // run asked for while one goes on is not started.
-    template <typename Operation> void runBatch(Operation&& operation);
+    void runBatch(engines::Operation operation);
 
 protected:
     // The window cannot be closed during a run.

@@ -6,9 +6,7 @@
 //   libreoffice_replace_bench [files per folder, default 100]
 
 #include "bench/support/office_files.h"
-#include "core/engines/excel_replace.h"
-#include "core/engines/fixed_inputs.h"
-#include "core/engines/word_replace.h"
+#include "core/engines/run.h"
 #include "suites/libreoffice/libreoffice_server.h"
 
 #include <algorithm>
@@ -29,27 +27,37 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The window's inputs and log box, for one folder.
-class Window : public engines::FixedInputs, public engines::Reporter {
+// Counts the result lines of a run.
+class Tally : public engines::RunReporter {
 public:
-    Window() {
-        find = "apple";
-        replacement = "pear";
-    }
     int replaced = 0;
     int notFound = 0;
     int failed = 0;
 
-    void appendLogLine(const std::string& line) override {
-        if (line.find("处理失败") != std::string::npos || line.find("无法") != std::string::npos)
+    void documentStarted(std::size_t, const std::string&) override {}
+    void result(const engines::ResultLine& line) override {
+        if (line.failure)
             ++failed;
-        else if (line.find("没找到") != std::string::npos)
+        else if (line.log.find("没找到") != std::string::npos)
             ++notFound;
         else
             ++replaced;
     }
-    void rz(const std::string&) override {}
+    void documentFinished(std::size_t, const engines::DocumentOutcome&) override {}
 };
+
+// A replace of "apple" by "pear" over the files of one folder, through the suite.
+engines::RunRequest replaceRun(engines::Operation operation, engines::Mode mode,
+                               const fs::path& folder, const std::vector<std::string>& files) {
+    engines::RunRequest request;
+    request.operation = operation;
+    request.mode = mode;
+    request.folder = folder.string();
+    request.documents = files;
+    request.pairs = {{"apple", "pear"}};
+    request.engine = engines::EngineChoice::Suite;
+    return request;
+}
 
 using bench_support::convert;
 using bench_support::flatSpreadsheet;
@@ -148,20 +156,18 @@ int main(int argc, char** argv) {
     libreoffice::registerClasses(registry);
 
     // The operations, each with its office start and quit.
-    Window word;
-    word.modeValue = engines::Mode::WordDoc;
-    word.folder = words.string();
-    word.files = wordFiles;
+    Tally word;
     auto start = Clock::now();
-    engines::wordReplace(word, word, registry);
+    engines::run(
+        replaceRun(engines::Operation::WordReplace, engines::Mode::WordDoc, words, wordFiles),
+        {registry}, word);
     const double wordSeconds = seconds(Clock::now() - start);
 
-    Window excel;
-    excel.modeValue = engines::Mode::ExcelXls;
-    excel.folder = books.string();
-    excel.files = bookFiles;
+    Tally excel;
     start = Clock::now();
-    engines::excelReplace(excel, excel, registry);
+    engines::run(
+        replaceRun(engines::Operation::ExcelReplace, engines::Mode::ExcelXls, books, bookFiles),
+        {registry}, excel);
     const double excelSeconds = seconds(Clock::now() - start);
 
     // By hand: one office process per file.

@@ -1,7 +1,7 @@
 #include "core/engines/header_footer.h"
 
 #include "core/automation/word_constants.h"
-#include "core/engines/suite.h"
+#include "core/engines/document_run.h"
 
 #include <optional>
 
@@ -26,10 +26,10 @@ Object selection(const Object& word) {
 }
 
 // Font name, size (the text as typed; Word converts it) and, when ticked, bold.
-void applyFont(const Object& word, const HeaderFooterInputs& settings) {
-    objectAt(selection(word), "Font").put("Name", Value(settings.fontName()));
-    objectAt(selection(word), "Font").put("Size", Value(settings.fontSize()));
-    if (settings.boldTicked())
+void applyFont(const Object& word, const HeaderFooterSettings& settings) {
+    objectAt(selection(word), "Font").put("Name", Value(settings.fontName));
+    objectAt(selection(word), "Font").put("Size", Value(settings.fontSize));
+    if (settings.bold)
         objectAt(selection(word), "Font").put("Bold", Value(true));
 }
 
@@ -46,6 +46,15 @@ std::string readBack(const Object& word, std::string_view part) {
     const Object section = objectAt(word, "ActiveDocument").get("Sections", {Value(1)}).toObject();
     const Object headerFooter = section.get(part, {Value(1)}).toObject();
     return objectAt(headerFooter, "Range").get("Text").toString();
+}
+
+// After a failure: closed without saving; Word's quit at the end of the run
+// closes it when this fails too.
+void closeUnsaved(const Object& document) {
+    try {
+        document.call("Close", {Value(false)});
+    } catch (const std::exception&) {
+    }
 }
 
 std::string spaces(int n) {
@@ -79,34 +88,32 @@ std::optional<int> pageNumberAlignment(const std::string& choice) {
     return std::nullopt;
 }
 
-void writeHeader(const Object& word, const HeaderFooterInputs& settings, const std::string& name,
-                 Reporter& reporter) {
+void writeHeader(const Object& word, const HeaderFooterSettings& settings, DocumentRun& document) {
     seekView(objectAt(word, "ActiveWindow"), word::seek::CurrentPageHeader);
     applyFont(word, settings);
-    if (auto placement = headerPlacement(settings.headerPlacement(), settings.headerText())) {
+    if (auto placement = headerPlacement(settings.headerPlacement, settings.headerText)) {
         typeText(word, placement->text);
         align(word, placement->alignment);
     }
     seekView(objectAt(word, "ActiveWindow"), word::seek::MainDocument);
     const bool written = !readBack(word, "Headers").empty();
-    reporter.report(name + (written ? kHeaderWritten : kHeaderFailed));
+    document.report(document.name + (written ? kHeaderWritten : kHeaderFailed));
 }
 
-void writeFooter(const Object& word, const HeaderFooterInputs& settings, const std::string& name,
-                 Reporter& reporter) {
+void writeFooter(const Object& word, const HeaderFooterSettings& settings, DocumentRun& document) {
     seekView(objectAt(word, "ActiveWindow"), word::seek::CurrentPageFooter);
     applyFont(word, settings);
 
-    const std::string footerChoice = settings.footerPlacement();
+    const std::string footerChoice = settings.footerPlacement;
     if (footerChoice == "居中") {
-        typeText(word, settings.footerText());
+        typeText(word, settings.footerText);
         align(word, word::align::Centre);
     } else if (footerChoice == "居左") {
-        typeText(word, settings.footerText() + spaces(26));
+        typeText(word, settings.footerText + spaces(26));
         align(word, word::align::Justify);
     }
-    if (settings.pageNumberTicked()) {
-        if (auto alignment = pageNumberAlignment(settings.pageNumberPlacement())) {
+    if (settings.pageNumber) {
+        if (auto alignment = pageNumberAlignment(settings.pageNumberPlacement)) {
             typeText(word, "第");
             const Object fields = objectAt(selection(word), "Fields");
             const Object range = objectAt(selection(word), "Range");
@@ -117,69 +124,70 @@ void writeFooter(const Object& word, const HeaderFooterInputs& settings, const s
     }
     // A right-aligned footer text follows the page number.
     if (footerChoice == "居右") {
-        typeText(word, spaces(22) + settings.footerText());
+        typeText(word, spaces(22) + settings.footerText);
         align(word, word::align::Right);
     }
 
     // Read while the footer view is still active.
     const std::string footer = readBack(word, "Footers");
-    const std::string line = name + (footer.empty() ? kFooterFailed : kFooterWritten);
-    reporter.report(line, line + footer);
+    const std::string line = document.name + (footer.empty() ? kFooterFailed : kFooterWritten);
+    document.report(line, line + footer);
 }
 
 } // namespace
 
-void writeHeadersAndFooters(const RunInputs& inputs, const HeaderFooterInputs& settings,
-                            Reporter& reporter, const automation::Registry& registry) {
-    if (inputs.mode() != Mode::WordDoc)
-        return;
-    const SuiteClass suite{"Microsoft Word", "Word.Application", ""};
-    const Object word = startSuite(registry, suite, reporter);
+void writeHeaderOrFooter(DocumentRun& document) {
+    // The run stops at the first document that fails.
+    document.stopRun = true;
+    const Object word = document.application();
     if (word.isNothing())
         return;
+    const HeaderFooterSettings& settings = document.request.headerFooter;
+    Object opened;
+    bool saved = false;
+    try {
+        opened = objectAt(word, "Documents").call("Open", {Value(document.path)}).toObject();
+        word.put("Visible", Value(false));
+        word.put("DisplayAlerts", Value(true));
+        opened.call("Activate");
 
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i) {
-        const std::string name = inputs.fileName(i);
-        Object document;
-        bool saved = false;
-        try {
-            document = objectAt(word, "Documents")
-                           .call("Open", {Value(documentPath(inputs.folderPath(), name))})
-                           .toObject();
-            word.put("Visible", Value(false));
-            word.put("DisplayAlerts", Value(true));
-            document.call("Activate");
+        if (settings.header)
+            writeHeader(word, settings, document);
+        if (settings.footer)
+            writeFooter(word, settings, document);
 
-            if (settings.headerSelected())
-                writeHeader(word, settings, name, reporter);
-            if (settings.footerSelected())
-                writeFooter(word, settings, name, reporter);
-
-            seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"),
-                     word::seek::MainDocument);
-            document.call("Save");
-            saved = true;
-            document.call("Close");
-        } catch (const std::exception& e) {
-            // The run stops at this document: it is closed without saving
-            // (a document whose save failed keeps its original), and Word is
-            // quit below.
-            // Until the save succeeded the file keeps its original content,
-            // whatever "已写入内容" lines came before.
-            reporter.reportFailure(saved ? failureLine(name, describeError(e))
-                                         : unchangedFailureLine(name, describeError(e)));
-            if (!document.isNothing()) {
-                try {
-                    document.call("Close", {Value(false)});
-                } catch (const std::exception&) {
-                    // Reported above; quitting Word closes it.
-                }
-            }
-            break;
+        seekView(objectAt(objectAt(word, "ActiveDocument"), "ActiveWindow"),
+                 word::seek::MainDocument);
+        // Saved in every case; it changes the file only when something was typed.
+        const bool changing = settings.header || settings.footer;
+        std::string error;
+        if (changing && !document.keepOriginal(error)) {
+            document.reportFailure(unchangedFailureLine(document.name, error));
+            closeUnsaved(opened);
+            return;
         }
+        try {
+            opened.call("Save");
+        } catch (...) {
+            if (changing)
+                document.changeFailed();
+            throw;
+        }
+        saved = true;
+        if (changing)
+            document.changed();
+        opened.call("Close");
+        document.stopRun = false;
+    } catch (const std::exception& e) {
+        // Closed without saving (a document whose save failed keeps its
+        // original), and Word is quit at the end of the run. Until the save
+        // succeeded the file keeps its original content, whatever
+        // "已写入内容" lines came before.
+        document.reportFailure(saved ? failureLine(document.name, describeError(e))
+                                     : unchangedFailureLine(document.name, describeError(e)));
+        if (!opened.isNothing())
+            closeUnsaved(opened);
     }
-    quitSuite(word, suite.label, reporter);
 }
 
 } // namespace engines

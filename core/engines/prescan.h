@@ -1,8 +1,9 @@
 #pragma once
 
-// The question the replace runs ask before they open a document: may it hold
-// the text where the operation looks? A run that gets "certainly not" reports
-// the document as without the text and neither opens nor saves it.
+// The question a replace run asks before it opens a document: may it hold
+// one of the find texts where the operation looks? A run that gets "certainly
+// not" reports the document as without the text and neither opens nor
+// changes it.
 
 #include <optional>
 #include <string>
@@ -14,16 +15,16 @@ class Prescan {
 public:
     virtual ~Prescan() = default;
     // True when the main text of the Word document at `path` certainly lacks
-    // `findText`.
-    virtual bool wordDocumentLacks(const std::string& path, const std::string& findText) const = 0;
+    // every one of `findTexts`.
+    virtual bool wordDocumentLacks(const std::string& path,
+                                   const std::vector<std::string>& findTexts) const = 0;
     // The workbook's worksheet names, in its order, when no worksheet of the
-    // workbook at `path` can hold `findText`; nothing when one may.
+    // workbook at `path` can hold any of `findTexts`; nothing when one may.
     virtual std::optional<std::vector<std::string>>
-    workbookLacks(const std::string& path, const std::string& findText) const = 0;
+    workbookLacks(const std::string& path, const std::vector<std::string>& findTexts) const = 0;
 };
 
-// The prescan that reads the files themselves (Word 97-2003 and Excel
-// 97-2003 formats).
+// The prescan that reads the files themselves.
 const Prescan& filePrescan();
 
 } // namespace engines

@@ -4,78 +4,48 @@
 
 namespace engines {
 
-namespace {
-
-std::string startFailureLine(const SuiteClass& suite, const std::string& className,
-                             const std::string& description) {
-    return "无法启动 " + suite.label + "（" + className + "）：" + description;
-}
-
-} // namespace
-
-automation::Object startSuite(const automation::Registry& registry, const SuiteClass& suite,
-                              Reporter& reporter) {
-    std::string attempted = suite.className;
-    try {
-        try {
-            return registry.create(suite.className);
-        } catch (const automation::Error& e) {
-            if (e.number != automation::errors::CannotCreateObject ||
-                suite.fallbackClassName.empty())
-                throw;
-        }
-        attempted = suite.fallbackClassName;
-        return registry.create(suite.fallbackClassName);
-    } catch (const std::exception& e) {
-        reporter.reportFailure(startFailureLine(suite, attempted, describeError(e)));
+std::optional<SuiteClass> suiteFor(Operation operation, Mode mode) {
+    const SuiteClass wps{"WPS", "ET.Application", "KET.Application"};
+    switch (operation) {
+    case Operation::WordReplace:
+        if (mode == Mode::WordDoc)
+            return SuiteClass{"Microsoft Word", "word.Application", ""};
+        if (mode == Mode::WpsDoc)
+            return wps;
+        break;
+    case Operation::ExcelReplace:
+        if (mode == Mode::ExcelXls)
+            return SuiteClass{"Microsoft Excel", "excel.application", ""};
+        if (mode == Mode::WpsXls)
+            return wps;
+        break;
+    case Operation::HeaderFooter:
+        // Written through Microsoft Word only; WPS is never driven here.
+        if (mode == Mode::WordDoc)
+            return SuiteClass{"Microsoft Word", "Word.Application", ""};
+        break;
     }
-    return {};
-}
-
-std::optional<SuiteClass> suiteForMode(Mode mode, Mode microsoftMode, const SuiteClass& microsoft,
-                                       Mode wpsMode) {
-    if (mode == microsoftMode)
-        return microsoft;
-    if (mode == wpsMode)
-        return SuiteClass{"WPS", "ET.Application", "KET.Application"};
     return std::nullopt;
 }
 
-void runOverListedFiles(const RunInputs& inputs, Reporter& reporter,
-                        const automation::Registry& registry, const SuiteClass& suite,
-                        const std::function<void(const automation::Object&, int)>& processFile) {
-    const automation::Object application = startSuite(registry, suite, reporter);
-    if (application.isNothing())
-        return;
-    const int count = inputs.fileCount();
-    for (int i = 0; i < count; ++i)
-        processFile(application, i);
-    quitSuite(application, suite.label, reporter);
-}
-
-void quitSuite(const automation::Object& application, const std::string& label,
-               Reporter& reporter) {
-    try {
-        application.call("Quit");
-    } catch (const std::exception& e) {
-        reporter.reportFailure(label + " 未能退出：" + describeError(e));
-    }
-}
-
-std::string documentPath(const std::string& folder, const std::string& fileName) {
+std::string documentPath(const std::string& folder, const std::string& document) {
 #ifdef _WIN32
-    // The window's folder may come with forward slashes (C:/x): the suite is
-    // given the path as Windows writes it, C:\x\a.doc.
+    // The window's folder may come with forward slashes (C:/x), and a
+    // document in a subfolder always does: the suite is given the path as
+    // Windows writes it, C:\x\sub\a.doc.
     std::string path = folder;
+    std::string relative = document;
     std::replace(path.begin(), path.end(), '/', '\\');
+    std::replace(relative.begin(), relative.end(), '/', '\\');
     constexpr char separator = '\\';
 #else
     const std::string& path = folder;
+    const std::string& relative = document;
     constexpr char separator = '/';
 #endif
     if (!path.empty() && path.back() == separator)
-        return path + fileName;
-    return path + separator + fileName;
+        return path + relative;
+    return path + separator + relative;
 }
 
 std::string describeError(const automation::Error& error) {

@@ -1,13 +1,12 @@
 #pragma once
 
-// What the three batch operations share: starting and quitting the office
-// suite, the path of a listed document, and the texts of failure lines.
+// What the three batch operations share: the office suite a run drives, the
+// path of a listed document, and the texts of failure lines.
 
 #include "core/automation/automation.h"
-#include "core/engines/run_inputs.h"
+#include "core/engines/run.h"
 
 #include <exception>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,31 +23,18 @@ struct SuiteClass {
     std::string fallbackClassName;
 };
 
-// Creates the suite's application object. When it cannot be created, reports
-// one line naming the suite and the error ("无法启动 ...") and returns Nothing.
-automation::Object startSuite(const automation::Registry& registry, const SuiteClass& suite,
-                              Reporter& reporter);
-
-// Calls the application's `Quit`. A failure is reported as one line, since a
-// suite left running holds memory and may hold files.
-void quitSuite(const automation::Object& application, const std::string& label, Reporter& reporter);
-
-// The suite a replace run drives in `mode`: the Microsoft class for
-// `microsoftMode`, WPS (ET, then KET) for `wpsMode`, none for any other mode.
-std::optional<SuiteClass> suiteForMode(Mode mode, Mode microsoftMode, const SuiteClass& microsoft,
-                                       Mode wpsMode);
-
-// A replace run: starts the suite, hands every listed file (by position, the
-// count read once) to `processFile`, and quits the suite.
-void runOverListedFiles(const RunInputs& inputs, Reporter& reporter,
-                        const automation::Registry& registry, const SuiteClass& suite,
-                        const std::function<void(const automation::Object&, int)>& processFile);
+// The suite that `operation` drives in `mode`: Microsoft Word or WPS for the
+// Word document modes, Microsoft Excel or WPS for the workbook modes (the
+// header and footer writer: Microsoft Word in the word.doc mode only); none
+// when the mode does not belong to the operation.
+std::optional<SuiteClass> suiteFor(Operation operation, Mode mode);
 
 // The full path of a listed document: the folder, the platform's separator
-// and the file name. On Windows every separator is a backslash, also those of
-// a folder given with forward slashes. No separator is doubled when the folder
-// is a root that already ends in one.
-std::string documentPath(const std::string& folder, const std::string& fileName);
+// and the document's path relative to it ("/" between its parts). On
+// Windows every separator is a backslash, also those of a folder given with
+// forward slashes. No separator is doubled when the folder is a root that
+// already ends in one.
+std::string documentPath(const std::string& folder, const std::string& document);
 
 // The text of an error for a failure line: its description, or its number
 // when the server gave no description.

@@ -1,50 +1,84 @@
 #pragma once
 
-// A stand-in for the main window: the inputs the operations read (fixed
-// values) and the log box and journal they report to.
+// A stand-in for the main window: the inputs a run takes (fields, with the
+// window's start values) and the log box and journal it reports to.
 
-#include "core/engines/fixed_inputs.h"
+#include "core/engines/run.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace engines_testing {
 
-class FakeWindow : public engines::FixedInputs, public engines::Reporter {
+class FakeWindow : public engines::RunReporter {
 public:
-    FakeWindow() {
-        folder = "/docs";
-        find = "旧";
-        replacement = "新";
-        headerContent = "页眉";
-        footerContent = "页脚";
-    }
+    // Inputs.
+    engines::Mode modeValue = engines::Mode::None;
+    std::string folder = "/docs";
+    std::vector<std::string> files;
+    std::string find = "旧";
+    std::string replacement = "新";
+    // When not empty, used instead of `find` and `replacement`.
+    std::vector<engines::ReplacePair> pairs;
+    bool searchOnly = false;
+    engines::EngineChoice engine = engines::EngineChoice::Auto;
+    std::size_t jobs = 1;
+    const engines::Prescan* prescanner = nullptr;
+    const engines::BuiltinEngine* builtin = nullptr;
+    engines::ChangeKeeper* backups = nullptr;
+    bool header = false;
+    bool footer = false;
+    std::string headerContent = "页眉";
+    std::string footerContent = "页脚";
+    std::string headerAlign = "居中";
+    std::string footerAlign = "居左";
+    bool pageNumber = false;
+    std::string pageNumberAlign = "居中1";
+    std::string font = "宋体";
+    std::string size = "10";
+    bool bold = false;
 
     // Outputs.
     std::string text3;                    // the log box
-    std::vector<std::string> journal;     // the entries `rz` wrote
-    std::vector<std::string> reportOrder; // "log" and "rz" as they happened
-    // Called after each `rz`, with the number of entries so far.
-    std::function<void(int)> afterEntry;
-    mutable int fileCountReads = 0;
+    std::vector<std::string> journal;     // the journal's entries
+    std::vector<std::string> reportOrder; // "start", "line" and "done" as they came
+    std::vector<engines::DocumentOutcome> outcomes;
     int failures = 0; // failure lines reported
 
-    int fileCount() const override {
-        ++fileCountReads;
-        return FixedInputs::fileCount();
+    engines::RunRequest request(engines::Operation operation) const {
+        engines::RunRequest r;
+        r.operation = operation;
+        r.mode = modeValue;
+        r.folder = folder;
+        r.documents = files;
+        r.pairs = pairs.empty() ? std::vector<engines::ReplacePair>{{find, replacement}} : pairs;
+        r.dryRun = searchOnly;
+        r.engine = engine;
+        r.jobs = jobs;
+        r.headerFooter = {header,      footer,      headerContent, footerContent,
+                          headerAlign, footerAlign, pageNumber,    pageNumberAlign,
+                          font,        size,        bold};
+        return r;
     }
 
-    void appendLogLine(const std::string& line) override {
-        reportOrder.push_back("log");
-        text3 += line + "\r\n";
+    engines::RunSummary run(engines::Operation operation, const automation::Registry& registry,
+                            const engines::RunControl* control = nullptr) {
+        return engines::run(request(operation), {registry, prescanner, builtin, backups}, *this,
+                            control);
     }
-    void failureNoted() override { ++failures; }
-    void rz(const std::string& journalLine) override {
-        reportOrder.push_back("rz");
-        journal.push_back(journalLine);
-        if (afterEntry)
-            afterEntry(static_cast<int>(journal.size()));
+
+    void documentStarted(std::size_t, const std::string&) override {
+        reportOrder.push_back("start");
+    }
+    void result(const engines::ResultLine& line) override {
+        reportOrder.push_back("line");
+        text3 += line.log + "\r\n";
+        journal.push_back(line.journal);
+        failures += line.failure ? 1 : 0;
+    }
+    void documentFinished(std::size_t, const engines::DocumentOutcome& outcome) override {
+        reportOrder.push_back("done");
+        outcomes.push_back(outcome);
     }
 };
 

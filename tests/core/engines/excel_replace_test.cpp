@@ -158,7 +158,7 @@ protected:
         server.provide(registry, "excel.application", fake.excel);
         window.modeValue = Mode::ExcelXls;
     }
-    void run() { engines::excelReplace(window, window, registry); }
+    void run() { window.run(engines::Operation::ExcelReplace, registry); }
 
     scripted::Server server;
     automation::Registry registry;
@@ -222,12 +222,6 @@ TEST_F(ExcelReplace, DocumentModesAndNoModeDoNothing) {
     EXPECT_EQ(window.text3, "");
 }
 
-TEST_F(ExcelReplace, EmptyListCreatesAndQuitsTheApplication) {
-    run();
-    EXPECT_EQ(server.transcript(), Lines({"create excel.application", "call excel.Quit()"}));
-    EXPECT_TRUE(window.journal.empty());
-}
-
 TEST_F(ExcelReplace, WpsFallsBackToKetWhenEtCannotBeCreated) {
     server.provideFailing(registry, "ET.Application",
                           automation::makeError(automation::errors::CannotCreateObject));
@@ -243,7 +237,7 @@ TEST_F(ExcelReplace, WpsFallsBackToKetWhenEtCannotBeCreated) {
                       {"call wb.Close(True)", "call excel.Quit()"}}));
 }
 
-TEST_F(ExcelReplace, SuiteThatCannotStartEndsTheRunWithOneLine) {
+TEST_F(ExcelReplace, SuiteThatCannotStartFailsEveryWorkbook) {
     registry.unregisterClass("excel.application");
     window.files = {"a.xls"};
     run();
@@ -251,7 +245,9 @@ TEST_F(ExcelReplace, SuiteThatCannotStartEndsTheRunWithOneLine) {
     run();
     EXPECT_TRUE(server.transcript().empty());
     const Lines lines = {"无法启动 Microsoft Excel（excel.application）：ActiveX 部件不能创建对象",
-                         "无法启动 WPS（KET.Application）：ActiveX 部件不能创建对象"};
+                         "a.xls 处理失败（文件未改动）：未能启动 Microsoft Excel。",
+                         "无法启动 WPS（KET.Application）：ActiveX 部件不能创建对象",
+                         "a.xls 处理失败（文件未改动）：未能启动 WPS。"};
     EXPECT_EQ(window.text3, logOf(lines));
     EXPECT_EQ(window.journal, lines);
 }
@@ -338,4 +334,23 @@ TEST_F(ExcelReplace, DryRunFindsOnlyAndClosesWithoutSaving) {
                                    "book.xls-二含有要替换的内容（试运行，未保存）"}));
     EXPECT_EQ(fake.disk[pathOf("book.xls")].sheets[1].cells[0], "x旧y");
     EXPECT_EQ(fake.disk[pathOf("book.xls")].saves, 0);
+}
+
+TEST_F(ExcelReplace, PairsAreAppliedOnEachSheetInOrderAndTheJournalNamesThem) {
+    fake.disk[pathOf("a.xls")] = {{{"一", {"甲"}}, {"二", {"无"}}}, 0};
+    window.files = {"a.xls"};
+    window.pairs = {{"甲", "乙"}, {"乙", "丙"}};
+    run();
+    // The second pair searches what the first left, on the same sheet.
+    const Lines second = sheetCalls(1, "乙", true, "丙");
+    EXPECT_EQ(server.transcript(), concat({{"create excel.application"},
+                                           openCalls("a.xls"),
+                                           sheetCalls(1, "甲", true, "乙"),
+                                           Lines(second.end() - 4, second.end()),
+                                           sheetCalls(2, "甲", false),
+                                           {"get sheet2.Cells", "call cells2.Find(\"乙\")"},
+                                           {"call wb.Close(True)", "call excel.Quit()"}}));
+    EXPECT_EQ(fake.disk[pathOf("a.xls")].sheets[0].cells[0], "丙");
+    EXPECT_EQ(window.journal,
+              Lines({"a.xls-一已替换内容（替换：甲→乙、乙→丙）", "a.xls-二没找到替换的内容"}));
 }

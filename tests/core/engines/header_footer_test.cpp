@@ -169,7 +169,7 @@ protected:
         server.provide(registry, "Word.Application", fake.word);
         window.modeValue = Mode::WordDoc;
     }
-    void run() { engines::writeHeadersAndFooters(window, window, window, registry); }
+    void run() { window.run(engines::Operation::HeaderFooter, registry); }
     void addDocuments(const Lines& names) {
         for (const auto& n : names) {
             fake.disk[pathOf(n)] = {};
@@ -338,20 +338,15 @@ TEST_F(HeaderFooter, OtherModesDoNothing) {
     EXPECT_EQ(window.text3, "");
 }
 
-TEST_F(HeaderFooter, EmptyListCreatesAndQuitsWord) {
-    window.header = true;
-    run();
-    EXPECT_EQ(server.transcript(), Lines({"create Word.Application", "call word.Quit()"}));
-    EXPECT_TRUE(window.journal.empty());
-}
-
-TEST_F(HeaderFooter, WordThatCannotStartIsReported) {
+TEST_F(HeaderFooter, WordThatCannotStartIsReportedAndStopsTheRun) {
     registry.unregisterClass("Word.Application");
-    addDocuments({"a.doc"});
+    addDocuments({"a.doc", "b.doc"});
+    window.header = true;
     run();
     EXPECT_TRUE(server.transcript().empty());
     EXPECT_EQ(window.journal,
-              Lines({"无法启动 Microsoft Word（Word.Application）：ActiveX 部件不能创建对象"}));
+              Lines({"无法启动 Microsoft Word（Word.Application）：ActiveX 部件不能创建对象",
+                     "a.doc 处理失败（文件未改动）：未能启动 Microsoft Word。"}));
 }
 
 TEST_F(HeaderFooter, DocumentThatCannotBeOpenedStopsTheRun) {

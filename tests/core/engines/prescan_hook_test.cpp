@@ -1,6 +1,5 @@
 // The replace runs with a prescan: a document it rules out is reported as
-// without the text and never opened; the application object is still
-// created and quit; every other document runs as before.
+// without the text and never opened; every other document runs as before.
 
 #include "core/engines/excel_replace.h"
 #include "core/engines/prescan.h"
@@ -20,19 +19,28 @@ using engines_testing::logOf;
 
 namespace {
 
+std::string joined(const std::vector<std::string>& texts) {
+    std::string out;
+    for (const std::string& t : texts)
+        out += (out.empty() ? "" : ",") + t;
+    return out;
+}
+
 // Rules out the documents it knows as without the text.
 class FakePrescan : public engines::Prescan {
 public:
     std::map<std::string, std::vector<std::string>> lacking; // path -> worksheet names
     mutable std::vector<std::string> asked;
 
-    bool wordDocumentLacks(const std::string& path, const std::string& findText) const override {
-        asked.push_back(path + "|" + findText);
+    bool wordDocumentLacks(const std::string& path,
+                           const std::vector<std::string>& findTexts) const override {
+        asked.push_back(path + "|" + joined(findTexts));
         return lacking.count(path) > 0;
     }
     std::optional<std::vector<std::string>>
-    workbookLacks(const std::string& path, const std::string& findText) const override {
-        asked.push_back(path + "|" + findText);
+    workbookLacks(const std::string& path,
+                  const std::vector<std::string>& findTexts) const override {
+        asked.push_back(path + "|" + joined(findTexts));
         auto it = lacking.find(path);
         if (it == lacking.end())
             return std::nullopt;
@@ -107,7 +115,7 @@ TEST_F(PrescanHook, WordDocumentRuledOutIsReportedAndNotOpened) {
     window.files = {"a.doc", "b.doc", "c.doc"};
     prescan.lacking[pathOf("a.doc")] = {};
     prescan.lacking[pathOf("c.doc")] = {};
-    engines::wordReplace(window, window, registry);
+    window.run(engines::Operation::WordReplace, registry);
 
     EXPECT_EQ(window.text3,
               logOf({"a.doc 没找到替换的内容", "b.doc 已替换内容", "c.doc 没找到替换的内容"}));
@@ -124,16 +132,16 @@ TEST_F(PrescanHook, WordDocumentRuledOutIsReportedAndNotOpened) {
                                         pathOf("c.doc") + "|旧"}));
 }
 
-TEST_F(PrescanHook, ApplicationIsCreatedAndQuitWhenEveryDocumentIsRuledOut) {
+TEST_F(PrescanHook, NoSuiteStartsWhenEveryDocumentIsRuledOutAndEveryFindTextIsAsked) {
     scriptWord();
     window.modeValue = engines::Mode::WordDoc;
     window.files = {"a.doc"};
+    window.pairs = {{"甲", "乙"}, {"乙", "丙"}};
     prescan.lacking[pathOf("a.doc")] = {};
-    window.searchOnly = true;
-    engines::wordReplace(window, window, registry);
+    window.run(engines::Operation::WordReplace, registry);
     EXPECT_EQ(window.text3, logOf({"a.doc 没找到替换的内容"}));
-    EXPECT_EQ(server.transcript(),
-              (std::vector<std::string>{"create word.Application", "call word.Quit()"}));
+    EXPECT_TRUE(server.transcript().empty());
+    EXPECT_EQ(prescan.asked, std::vector<std::string>{pathOf("a.doc") + "|甲,乙"});
 }
 
 TEST_F(PrescanHook, WorkbookRuledOutGivesOneLinePerWorksheetAndIsNeitherOpenedNorSaved) {
@@ -141,7 +149,7 @@ TEST_F(PrescanHook, WorkbookRuledOutGivesOneLinePerWorksheetAndIsNeitherOpenedNo
     window.modeValue = engines::Mode::ExcelXls;
     window.files = {"a.xls", "b.xls"};
     prescan.lacking[pathOf("a.xls")] = {"第一页", "Sheet2", "汇总"};
-    engines::excelReplace(window, window, registry);
+    window.run(engines::Operation::ExcelReplace, registry);
     EXPECT_EQ(window.text3, logOf({"a.xls-第一页没找到替换的内容", "a.xls-Sheet2没找到替换的内容",
                                    "a.xls-汇总没找到替换的内容", "b.xls-表一没找到替换的内容"}));
     const auto calls = server.transcript();
@@ -157,7 +165,7 @@ TEST_F(PrescanHook, WithoutPrescanEveryDocumentIsOpened) {
     window.files = {"a.doc"};
     prescan.lacking[pathOf("a.doc")] = {};
     window.prescanner = nullptr;
-    engines::wordReplace(window, window, registry);
+    window.run(engines::Operation::WordReplace, registry);
     EXPECT_TRUE(contains(server.transcript(), "Open(\"" + pathOf("a.doc") + "\")"));
     EXPECT_TRUE(prescan.asked.empty());
 }

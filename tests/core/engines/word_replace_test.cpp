@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 using automation::Error;
@@ -121,7 +122,7 @@ protected:
         server.provide(registry, "word.Application", fake.word);
         window.modeValue = Mode::WordDoc;
     }
-    void run() { engines::wordReplace(window, window, registry); }
+    void run() { window.run(engines::Operation::WordReplace, registry); }
 
     scripted::Server server;
     automation::Registry registry;
@@ -152,8 +153,9 @@ TEST_F(WordReplace, ReplacesEveryOccurrenceAndSavesOnlyDocumentsWithTheText) {
     const Lines lines = {"a.doc 已替换内容", "b.doc 没找到替换的内容", "c.doc 没找到替换的内容"};
     EXPECT_EQ(window.text3, logOf(lines));
     EXPECT_EQ(window.journal, lines);
-    // Each result: the log line first, then the journal line and `rz`.
-    EXPECT_EQ(window.reportOrder, Lines({"log", "rz", "log", "rz", "log", "rz"}));
+    // Each document: started, its line, finished.
+    EXPECT_EQ(window.reportOrder,
+              Lines({"start", "line", "done", "start", "line", "done", "start", "line", "done"}));
 }
 
 TEST_F(WordReplace, WorkbookModesAndNoModeDoNothing) {
@@ -168,11 +170,11 @@ TEST_F(WordReplace, WorkbookModesAndNoModeDoNothing) {
     EXPECT_TRUE(window.journal.empty());
 }
 
-TEST_F(WordReplace, EmptyListCreatesAndQuitsTheApplication) {
+TEST_F(WordReplace, EmptyListStartsNoSuite) {
+    // The suite starts only for a document that needs it.
     run();
-    EXPECT_EQ(server.transcript(), Lines({"create word.Application", "call word.Quit()"}));
+    EXPECT_TRUE(server.transcript().empty());
     EXPECT_EQ(window.text3, "");
-    EXPECT_TRUE(window.journal.empty());
 }
 
 TEST_F(WordReplace, TextsAreTakenAsTheyStand) {
@@ -206,22 +208,6 @@ TEST_F(WordReplace, TwoRunsAppendTheirLines) {
     EXPECT_EQ(window.journal, Lines({"a.doc 已替换内容", "a.doc 没找到替换的内容"}));
 }
 
-TEST_F(WordReplace, CountIsReadOnceAndFolderAndNamesAtEachTurn) {
-    fake.disk[pathOf("a.doc")] = {"旧", "", 0};
-    fake.disk[engines::documentPath("/other", "x.doc")] = {"旧", "", 0};
-    window.files = {"a.doc", "b.doc"};
-    window.afterEntry = [&](int entries) {
-        if (entries == 1) {
-            window.folder = "/other";
-            window.files = {"a.doc", "x.doc", "y.doc"};
-        }
-    };
-    run();
-    EXPECT_EQ(window.fileCountReads, 1);
-    EXPECT_EQ(window.journal, Lines({"a.doc 已替换内容", "x.doc 已替换内容"}));
-    EXPECT_EQ(fake.disk[engines::documentPath("/other", "x.doc")].body, "新");
-}
-
 TEST_F(WordReplace, WpsFallsBackToKetWhenEtCannotBeCreated) {
     server.provideFailing(registry, "ET.Application",
                           automation::makeError(automation::errors::CannotCreateObject));
@@ -240,35 +226,56 @@ TEST_F(WordReplace, WpsFallsBackToKetWhenEtCannotBeCreated) {
 TEST_F(WordReplace, WpsUsesEtWhenItExists) {
     server.provide(registry, "ET.Application", fake.word);
     server.provideFailing(registry, "KET.Application", Error(1, "不应创建"));
+    fake.disk[pathOf("a.doc")] = {"无", "", 0};
+    window.files = {"a.doc"};
     window.modeValue = Mode::WpsDoc;
     run();
-    EXPECT_EQ(server.transcript(), Lines({"create ET.Application", "call word.Quit()"}));
+    EXPECT_EQ(
+        server.transcript(),
+        concat({{"create ET.Application"}, notFoundCalls("a.doc", "旧"), {"call word.Quit()"}}));
 }
 
-TEST_F(WordReplace, SuiteThatCannotStartEndsTheRunWithOneLine) {
+TEST_F(WordReplace, SuiteThatCannotStartIsTriedOnceAndEveryDocumentFails) {
     window.files = {"a.doc", "b.doc"};
-
-    // Microsoft Word has no fallback.
-    server.provideFailing(registry, "word.Application",
-                          automation::makeError(automation::errors::CannotCreateObject));
-    server.provide(registry, "KET.Application", fake.word);
-    run();
-    EXPECT_EQ(server.transcript(), Lines({"create word.Application -> error 429"}));
-
-    // WPS: neither class; the line names the last one tried.
-    registry.unregisterClass("KET.Application");
-    window.modeValue = Mode::WpsDoc;
-    run();
-    // WPS: ET fails with another error, so KET is not tried.
-    server.provideFailing(registry, "ET.Application", Error(-2147023174, "RPC 服务器不可用"));
-    server.provide(registry, "KET.Application", fake.word);
-    run();
-
-    const Lines lines = {"无法启动 Microsoft Word（word.Application）：ActiveX 部件不能创建对象",
-                         "无法启动 WPS（KET.Application）：ActiveX 部件不能创建对象",
-                         "无法启动 WPS（ET.Application）：RPC 服务器不可用"};
-    EXPECT_EQ(window.text3, logOf(lines));
-    EXPECT_EQ(window.journal, lines);
+    const std::string unchanged = " 处理失败（文件未改动）：";
+    struct Case {
+        Mode mode;
+        std::function<void()> script;
+        std::string startLine;
+        std::string suite;
+    };
+    const std::vector<Case> cases = {
+        // Microsoft Word has no fallback.
+        {Mode::WordDoc,
+         [&] {
+             server.provideFailing(registry, "word.Application",
+                                   automation::makeError(automation::errors::CannotCreateObject));
+             server.provide(registry, "KET.Application", fake.word);
+         },
+         "无法启动 Microsoft Word（word.Application）：ActiveX 部件不能创建对象", "Microsoft Word"},
+        // WPS: neither class; the line names the last one tried.
+        {Mode::WpsDoc, [&] { registry.unregisterClass("KET.Application"); },
+         "无法启动 WPS（KET.Application）：ActiveX 部件不能创建对象", "WPS"},
+        // WPS: ET fails with another error, so KET is not tried.
+        {Mode::WpsDoc,
+         [&] {
+             server.provideFailing(registry, "ET.Application",
+                                   Error(-2147023174, "RPC 服务器不可用"));
+             server.provide(registry, "KET.Application", fake.word);
+         },
+         "无法启动 WPS（ET.Application）：RPC 服务器不可用", "WPS"},
+    };
+    for (const Case& c : cases) {
+        c.script();
+        server.clearLog();
+        window.journal.clear();
+        window.modeValue = c.mode;
+        run();
+        const Lines lines = {c.startLine, "a.doc" + unchanged + "未能启动 " + c.suite + "。",
+                             "b.doc" + unchanged + "未能启动 " + c.suite + "。"};
+        // One start line: the creation is not tried again for the second document.
+        EXPECT_EQ(window.journal, lines);
+    }
     EXPECT_EQ(server.transcript().back(), "create ET.Application -> error -2147023174");
 }
 
@@ -359,11 +366,15 @@ TEST_F(WordReplace, FailedCloseOfAnUnchangedDocumentIsNotRetried) {
     EXPECT_EQ(window.journal, Lines({"a.doc 处理失败：命令失败"}));
 }
 
-TEST_F(WordReplace, QuitFailureIsReported) {
+TEST_F(WordReplace, QuitFailureIsReportedAfterTheLastDocument) {
+    fake.disk[pathOf("a.doc")] = {"无", "", 0};
+    window.files = {"a.doc"};
     fake.word.onCall("Quit",
                      Error(automation::errors::ServerUnavailable, "远程服务器不存在或不可用"));
     run();
-    EXPECT_EQ(window.journal, Lines({"Microsoft Word 未能退出：远程服务器不存在或不可用"}));
+    EXPECT_EQ(window.journal, Lines({"a.doc 没找到替换的内容",
+                                     "Microsoft Word 未能退出：远程服务器不存在或不可用"}));
+    EXPECT_EQ(window.reportOrder, Lines({"start", "line", "done", "line"}));
 }
 
 TEST(DocumentPath, JoinsFolderAndNameWithoutDoublingARootSeparator) {
@@ -408,4 +419,24 @@ TEST_F(WordReplace, FailuresAreCountedOncePerFailedDocument) {
     run();
     EXPECT_EQ(window.failures, 2);
     EXPECT_EQ(fake.disk[pathOf("a.doc")].saves, 1);
+}
+
+TEST_F(WordReplace, PairsAreAppliedInOrderInOneOpenAndTheJournalNamesThoseThatReplaced) {
+    fake.disk[pathOf("a.doc")] = {"甲 丁", "", 0};
+    fake.disk[pathOf("b.doc")] = {"无", "", 0};
+    window.files = {"a.doc", "b.doc"};
+    window.pairs = {{"甲", "乙"}, {"戊", "己"}, {"乙", "丙"}};
+    run();
+    // Each pair is tested on the text the pairs before it left: 甲→乙→丙.
+    EXPECT_EQ(fake.disk[pathOf("a.doc")].body, "丙 丁");
+    EXPECT_EQ(fake.disk[pathOf("a.doc")].saves, 1);
+    EXPECT_EQ(fake.disk[pathOf("b.doc")].saves, 0);
+    const Lines calls = server.transcript();
+    EXPECT_EQ(
+        std::count(calls.begin(), calls.end(), "call docs.Open(" + quoted(pathOf("a.doc")) + ")"),
+        1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "call find.Execute(\"戊\")"), 2);
+    EXPECT_EQ(window.text3, logOf({"a.doc 已替换内容", "b.doc 没找到替换的内容"}));
+    EXPECT_EQ(window.journal,
+              Lines({"a.doc 已替换内容（替换：甲→乙、乙→丙）", "b.doc 没找到替换的内容"}));
 }

@@ -98,7 +98,7 @@ TEST_P(Replace, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
     window_.modeValue = engines::Mode::WordDoc;
     window_.find = "apple";
     window_.replacement = "pear";
-    engines::wordReplace(window_, window_, registry_);
+    window_.run(engines::Operation::WordReplace, registry_);
 
     ASSERT_EQ(window_.journal.size(), 5u) << window_.text3;
     EXPECT_EQ(window_.journal[0], "a-twice.doc 已替换内容");
@@ -116,7 +116,7 @@ TEST_P(Replace, WordReplaceChangesOnlyTheDocumentsWithTheTextInTheirMainText) {
     // A second run with Chinese text: its lines follow the first run's.
     window_.find = "苹果";
     window_.replacement = "梨";
-    engines::wordReplace(window_, window_, registry_);
+    window_.run(engines::Operation::WordReplace, registry_);
     ASSERT_EQ(window_.journal.size(), 10u);
     EXPECT_EQ(window_.journal[8], "d-中文.doc 已替换内容");
     EXPECT_EQ(window_.text3.substr(0, window_.text3.find("\r\n") + 2),
@@ -159,7 +159,7 @@ TEST_P(Replace, ExcelReplaceReportsEveryWorksheetAndStoresOnlyChangedWorkbooks) 
     window_.modeValue = engines::Mode::ExcelXls;
     window_.find = "apple";
     window_.replacement = "pear";
-    engines::excelReplace(window_, window_, registry_);
+    window_.run(engines::Operation::ExcelReplace, registry_);
 
     ASSERT_EQ(window_.journal.size(), 7u) << window_.text3;
     EXPECT_EQ(Cells(window_.journal.begin(), window_.journal.begin() + 6),
@@ -210,11 +210,11 @@ TEST_F(Operations, DocumentsWithCommentsNotesFramesTrackedChangesAndFieldsArePro
     window_.modeValue = engines::Mode::WordDoc;
     window_.find = "apple";
     window_.replacement = "pear";
-    engines::wordReplace(window_, window_, registry_);
+    window_.run(engines::Operation::WordReplace, registry_);
     window_.header = true;
     window_.headerContent = "页眉";
     window_.headerAlign = "居中";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
 
     // No office ended: one line each, no failure.
     EXPECT_EQ(window_.journal, (Cells{"stories.doc 已替换内容", "stories.doc 已写入内容"}));
@@ -248,7 +248,7 @@ TEST_F(Operations, ReadOnlyRecommendedWorkbookIsProcessed) {
     window_.replacement = "pear";
     window_.files = {"table.xls"};
     window_.modeValue = engines::Mode::ExcelXls;
-    engines::excelReplace(window_, window_, registry_);
+    window_.run(engines::Operation::ExcelReplace, registry_);
     EXPECT_EQ(window_.journal, Cells{"table.xls-S已替换内容"});
     EXPECT_EQ(office_testing::readBack({folder_ / "table.xls"}, "fods")[0].sheets().at("S"),
               Cells{"pear"});
@@ -286,7 +286,7 @@ TEST_F(Operations, EveryPlacementIsTheAlignmentTheOfficeReadsBack) {
         window_.footerAlign = c.placement;
         window_.pageNumber = !c.pagePlacement.empty();
         window_.pageNumberAlign = c.pagePlacement;
-        engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+        window_.run(engines::Operation::HeaderFooter, registry_);
     }
     ASSERT_EQ(window_.failures, 0) << window_.text3;
     const auto saved = office_testing::readBack(paths, "fodt");
@@ -323,7 +323,7 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
     window_.font = "宋体";
     window_.size = "14";
     window_.bold = true;
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
     EXPECT_EQ(window_.text3, logOf({"kept.doc 已写入内容", "plain.doc 已写入内容"}));
 
     // Footer "居右" with the page number "居中1" into plain.doc only.
@@ -336,7 +336,7 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
     window_.pageNumberAlign = "居中1";
     window_.bold = false;
     window_.size = "10";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
     const std::string footerText = "第1页" + std::string(22, ' ') + "第一稿";
     EXPECT_EQ(window_.journal.back(), "plain.doc 页脚已写入内容" + footerText + "\r");
 
@@ -344,7 +344,7 @@ TEST_F(Operations, HeaderAndFooterWriterWritesWhatAReloadShows) {
     window_.files = {"kept.doc"};
     window_.footerAlign = "居左";
     window_.pageNumberAlign = "居中2";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
     EXPECT_EQ(window_.journal.back(),
               "kept.doc 页脚已写入内容第一稿" + std::string(26, ' ') + "第1页\r");
 
@@ -408,7 +408,7 @@ TEST_F(Operations, FontSizeTheSuiteRefusesStopsTheWriterAndKeepsTheDocument) {
     window_.modeValue = engines::Mode::WordDoc;
     window_.header = true;
     window_.size = "小四";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
     ASSERT_EQ(window_.journal.size(), 1u) << window_.text3;
     EXPECT_EQ(window_.journal[0].rfind("a.doc 处理失败（文件未改动）：", 0), 0u)
         << window_.journal[0];

@@ -405,9 +405,9 @@ protected:
         automation::Registry registry;
         libreoffice::registerClasses(registry);
         if (mode == engines::Mode::WordDoc)
-            engines::wordReplace(window, window, registry);
+            window.run(engines::Operation::WordReplace, registry);
         else
-            engines::excelReplace(window, window, registry);
+            window.run(engines::Operation::ExcelReplace, registry);
         RunResult r{window.text3, window.journal, {}};
         for (const auto& name : window.files)
             r.bytes[name] = readFile(folder.path() / name);
