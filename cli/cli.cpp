@@ -7,6 +7,7 @@
 #include "core/engines/prescan.h"
 #include "core/engines/run.h"
 #include "core/journal.h"
+#include "core/report/run_report.h"
 
 #include "batchreplace_version.h"
 
@@ -79,14 +80,14 @@ std::string oneOf(const Options& o, const std::string& name, const std::string& 
 }
 
 // Where a run reports on the command line: each line to standard output as
-// the window's log box shows it, its entry to the journal, progress to
-// standard error when that is a terminal.
+// the window's log box shows it (unless the report goes there instead), its
+// entry to the journal, progress to standard error when that is a terminal.
 class Console : public engines::RunReporter {
 public:
     Console(std::ostream& out, std::ostream& err, bool progress, journal::Journal journal,
-            std::size_t documents)
+            std::size_t documents, bool printLines)
         : out_(out), err_(err), progress_(progress), journal_(std::move(journal)),
-          documents_(documents) {}
+          documents_(documents), printLines_(printLines) {}
 
     int failures = 0;
 
@@ -95,7 +96,8 @@ public:
             err_ << "[" << index + 1 << "/" << documents_ << "] " << document << std::endl;
     }
     void result(const engines::ResultLine& line) override {
-        out_ << line.log << "\n" << std::flush;
+        if (printLines_)
+            out_ << line.log << "\n" << std::flush;
         // A journal entry that cannot be written is skipped, as in the window.
         (void)journal_.rz(line.journal);
         failures += line.failure ? 1 : 0;
@@ -108,6 +110,7 @@ private:
     bool progress_;
     journal::Journal journal_;
     std::size_t documents_;
+    bool printLines_;
 };
 
 // --jobs: a number from 0 (one per core) to 64.
@@ -188,15 +191,32 @@ std::vector<engines::ReplacePair> pairsOf(const Options& o) {
     return pairs;
 }
 
-// Runs `request` with its documents listed and reports to the console.
+// Runs `request` with its documents listed and reports to the console and,
+// with --report, to the report.
 int runRequest(const engines::RunRequest& request, const Options& o, std::ostream& out,
-               std::ostream& err, const Environment& env) {
+               std::ostream& err, const Environment& env, report::ReportInputs inputs) {
+    const auto reportFile = o.value("--report");
+    const bool reportOnOutput = reportFile && *reportFile == "-";
     Console console(out, err, env.progressOnStderr, journal::Journal(appFolderOf(o, env)),
-                    request.documents.size());
+                    request.documents.size(), !reportOnOutput);
     engines::RunServices services{env.registry};
-    if (request.operation != engines::Operation::HeaderFooter && !o.flag("--no-prescan"))
+    inputs.prescan =
+        request.operation != engines::Operation::HeaderFooter && !o.flag("--no-prescan");
+    if (inputs.prescan)
         services.prescan = &engines::filePrescan();
-    engines::run(request, services, console);
+    inputs.backups = services.backups != nullptr;
+    inputs.program = "batchreplace-cli " + versionText();
+    report::RunReport runReport(&console, request, std::move(inputs));
+    if (reportFile && !reportOnOutput && !runReport.writeTo(text::pathFromUtf8(*reportFile)))
+        throw UsageError{runReport.writeError()};
+
+    runReport.finish(engines::run(request, services, runReport));
+    if (reportOnOutput)
+        out << runReport.json() << std::flush;
+    if (!runReport.writeError().empty()) {
+        err << "batchreplace-cli：" << runReport.writeError() << "\n";
+        return kSomeFailed;
+    }
     return console.failures > 0 ? kSomeFailed : kAllProcessed;
 }
 
@@ -215,7 +235,9 @@ int replace(const std::string& command, const Options& o, std::ostream& out, std
     request.folder = o.required("--folder");
     request.documents = listedFiles(request.folder, word ? "*.doc" : "*.xls");
     request.jobs = jobsOf(o, request.documents.size());
-    return runRequest(request, o, out, err, env);
+    report::ReportInputs inputs;
+    inputs.formats = {word ? "doc" : "xls"};
+    return runRequest(request, o, out, err, env, inputs);
 }
 
 int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const Environment& env) {
@@ -249,7 +271,9 @@ int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const E
     settings.bold = o.flag("--bold");
     request.folder = o.required("--folder");
     request.documents = listedFiles(request.folder, "*.doc");
-    return runRequest(request, o, out, err, env);
+    report::ReportInputs inputs;
+    inputs.formats = {"doc"};
+    return runRequest(request, o, out, err, env, inputs);
 }
 
 } // namespace
@@ -271,6 +295,7 @@ std::string usage() {
            "页脚内容)\n"
            "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
            "                   [--font 字体] [--size 字号] [--bold]\n"
+           "  以上三个命令都可加 [--report 文件|-]\n"
            "  batchreplace-cli detect\n"
            "  batchreplace-cli --help | --version\n"
            "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 Journal（默认为程序所在"
@@ -278,6 +303,9 @@ std::string usage() {
            "--pairs 替换表：一次替换多对内容。替换表为 UTF-8 文本，每行“原内容<Tab>新内容”，\n"
            "空行和以 # 开头的行跳过；各对按顺序依次替换，每个文档只打开、保存一次。\n"
            "--dry-run 只查找并报告含有原内容的文档（工作表），不修改、不保存任何文档。\n"
+           "--report 文件：把本次运行写成 JSON 报告（输入、每个文档的结果行、是否修改、由谁处理、\n"
+           "用时、备份），每处理完一个文档就整体重写一次；--report - 把报告写到标准输出，\n"
+           "代替结果行。\n"
            "替换前先读文件本身，肯定不含原内容的文档不交给办公软件打开；--no-prescan 关闭这一步。\n"
            "--jobs N 同时运行 N 个办公软件实例处理文档（0 表示每个处理器核一个，默认 1）；\n"
            "输出和日志仍按文件列表的顺序。\n"
@@ -303,15 +331,16 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return replace(command,
                            Options(rest,
                                    {"--folder", "--find", "--replace", "--pairs", "--suite",
-                                    "--app-folder", "--jobs"},
+                                    "--app-folder", "--jobs", "--report"},
                                    {"--dry-run", "--no-prescan"}),
                            out, err, env);
         if (command == "header-footer")
-            return headerFooter(Options(rest,
-                                        {"--folder", "--header", "--footer", "--align",
-                                         "--page-number", "--font", "--size", "--app-folder"},
-                                        {"--bold"}),
-                                out, err, env);
+            return headerFooter(
+                Options(rest,
+                        {"--folder", "--header", "--footer", "--align", "--page-number", "--font",
+                         "--size", "--app-folder", "--report"},
+                        {"--bold"}),
+                out, err, env);
         throw UsageError{"不认识的命令“" + command + "”。"};
     } catch (const UsageError& e) {
         err << "batchreplace-cli：" << e.message << "\n\n" << usage();

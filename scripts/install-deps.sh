@@ -11,6 +11,8 @@ packages=(
   libreoffice-dev
   # .docx/.xlsx packages: zip (zlib) and XML (Expat); zlib for the Windows cross-build
   zlib1g-dev libexpat1-dev libz-mingw-w64-dev
+  # JSON for the run report
+  nlohmann-json3-dev
   # the updater's manual download in an embedded web view (Qt WebEngine)
   qt6-webengine-dev
   # run: the office suite driven through UNO, and a CJK font for the Chinese texts
@@ -20,6 +22,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libcpp-httplib-dev libssl-dev openssl
   xvfb xauth x11-apps imagemagick
+  # the report's JSON Schema checked in the tests (Debian's python3)
+  python3-jsonschema
   # screenshots of translucent windows need a compositing manager; xsetroot paints the root
   xcompmgr x11-xserver-utils
   # the Windows build: mingw-w64 cross compiler, and Wine to run its tests

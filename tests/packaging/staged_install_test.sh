@@ -24,7 +24,8 @@ fi
 usr=$work/stage/usr
 
 echo "== The layout"
-expected=(bin/batchreplace-cli share/batchreplace/installed share/man/man1/batchreplace-cli.1.gz)
+expected=(bin/batchreplace-cli share/batchreplace/installed share/batchreplace/report.schema.json
+          share/man/man1/batchreplace-cli.1.gz)
 if [ "$window" = ON ]; then
   expected+=(bin/batchreplace share/applications/batchreplace.desktop
              share/icons/hicolor/scalable/apps/batchreplace.svg)
