@@ -37,13 +37,19 @@ bool markedHidden([[maybe_unused]] const std::filesystem::path& file) {
 #endif
 }
 
-// Whether the entry is a link (on Windows also a junction or another
-// reparse point), which a listing of subfolders does not follow.
+// Whether the entry is a link (on Windows also a junction), which a listing
+// of subfolders does not follow. Other reparse points on Windows (the
+// placeholders of cloud folders) are folders like any other.
 bool isLink(const std::filesystem::directory_entry& entry) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(entry.path().c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    WIN32_FIND_DATAW data{};
+    const HANDLE found = FindFirstFileW(entry.path().c_str(), &data);
+    if (found == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(found);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT ||
+            data.dwReserved0 == IO_REPARSE_TAG_SYMLINK);
 #else
     std::error_code ec;
     return entry.is_symlink(ec);

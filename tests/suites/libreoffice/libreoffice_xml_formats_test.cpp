@@ -32,70 +32,65 @@ const std::string kMacros = binary_documents::vbaProject(
     "Module1",
     "Attribute VB_Name = \"Module1\"\r\nSub Hello()\r\n    MsgBox \"hi\"\r\nEnd Sub\r\n");
 
-const char* kRelationships = "http://schemas.openxmlformats.org/package/2006/relationships";
-const char* kOfficeDocument =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
-const char* kMacroRelationship =
-    "http://schemas.microsoft.com/office/2006/relationships/vbaProject";
-
-std::string relationships(const std::vector<std::pair<std::string, std::string>>& targets) {
-    std::string xml = std::string("<Relationships xmlns=\"") + kRelationships + "\">";
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        xml += "<Relationship Id=\"rId" + std::to_string(i + 1) + "\" Type=\"" + targets[i].first +
-               "\" Target=\"" + targets[i].second + "\"/>";
-    return xml + "</Relationships>";
+std::string relationship(const std::string& id, const std::string& type,
+                         const std::string& target) {
+    return "<Relationship Id=\"" + id + "\" Type=\"http://schemas." + type + "\" Target=\"" +
+           target + "\"/>";
 }
 
-std::string contentTypes(const std::string& overrides) {
-    return "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-           "<Default Extension=\"rels\" "
-           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-           "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-           "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>" +
-           overrides + "</Types>";
+std::string relationships(const std::string& inside) {
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+           "relationships\">" +
+           inside + "</Relationships>";
 }
 
-// A .docm of one paragraph with the macros, written byte by byte: the office
-// writes no macros of its own.
-std::string macroDocument(const std::string& text) {
-    return binary_documents::storedZip(
-        {{"[Content_Types].xml",
-          contentTypes("<Override PartName=\"/word/document.xml\" "
-                       "ContentType=\"application/vnd.ms-word.document.macroEnabled.main+xml\"/>")},
-         {"_rels/.rels", relationships({{kOfficeDocument, "word/document.xml"}})},
-         {"word/_rels/document.xml.rels", relationships({{kMacroRelationship, "vbaProject.bin"}})},
-         {"word/document.xml",
-          "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-          "<w:body><w:p><w:r><w:t>" +
-              text + "</w:t></w:r></w:p></w:body></w:document>"},
-         {"word/vbaProject.bin", kMacros}});
-}
-
-// A .xlsm of one sheet "S" with one text cell and the macros.
-std::string macroWorkbook(const std::string& text) {
-    const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-    return binary_documents::storedZip(
-        {{"[Content_Types].xml",
-          contentTypes("<Override PartName=\"/xl/workbook.xml\" "
-                       "ContentType=\"application/vnd.ms-excel.sheet.macroEnabled.main+xml\"/>"
-                       "<Override PartName=\"/xl/worksheets/sheet1.xml\" "
-                       "ContentType=\"application/"
-                       "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>")},
-         {"_rels/.rels", relationships({{kOfficeDocument, "xl/workbook.xml"}})},
-         {"xl/_rels/workbook.xml.rels",
-          relationships(
-              {{"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet",
-                "worksheets/sheet1.xml"},
-               {kMacroRelationship, "vbaProject.bin"}})},
-         {"xl/workbook.xml",
-          "<workbook xmlns=\"" + main +
-              "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-              "<sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
-         {"xl/worksheets/sheet1.xml",
-          "<worksheet xmlns=\"" + main +
-              "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + text +
-              "</t></is></c></row></sheetData></worksheet>"},
-         {"xl/vbaProject.bin", kMacros}});
+// A .docm of one paragraph or a .xlsm of one sheet "S" with one cell, with the
+// macros, written byte by byte: the office writes no macros of its own.
+std::string macroPackage(bool word, const std::string& text) {
+    const std::string folder = word ? "word/" : "xl/";
+    const std::string main = word ? "document.xml" : "workbook.xml";
+    const std::string mainType = word ? "ms-word.document" : "ms-excel.sheet";
+    const std::string office = "openxmlformats.org/officeDocument/2006/relationships/";
+    std::string rels = relationship("rId9", "microsoft.com/office/2006/relationships/vbaProject",
+                                    "vbaProject.bin");
+    std::vector<std::pair<std::string, std::string>> parts = {
+        {"[Content_Types].xml",
+         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+         "<Default Extension=\"rels\" "
+         "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+         "<Override PartName=\"/" +
+             folder + main + "\" ContentType=\"application/vnd." + mainType +
+             ".macroEnabled.main+xml\"/>" +
+             (word ? ""
+                   : "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+                     "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>") +
+             "</Types>"},
+        {"_rels/.rels",
+         relationships(relationship("rId1", office + "officeDocument", folder + main))},
+        {folder + "vbaProject.bin", kMacros}};
+    if (word) {
+        parts.emplace_back("word/document.xml",
+                           "<w:document xmlns:w=\"http://schemas.openxmlformats.org/"
+                           "wordprocessingml/2006/main\"><w:body><w:p><w:r><w:t>" +
+                               text + "</w:t></w:r></w:p></w:body></w:document>");
+    } else {
+        const std::string ns =
+            "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+        rels += relationship("rId1", office + "worksheet", "worksheets/sheet1.xml");
+        parts.emplace_back("xl/workbook.xml",
+                           "<workbook " + ns + " xmlns:r=\"http://schemas." +
+                               office.substr(0, office.size() - 1) +
+                               "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+                               "</sheets></workbook>");
+        parts.emplace_back("xl/worksheets/sheet1.xml",
+                           "<worksheet " + ns +
+                               "><sheetData><row r=\"1\"><c r=\"A1\" "
+                               "t=\"inlineStr\"><is><t>" +
+                               text + "</t></is></c></row></sheetData></worksheet>");
+    }
+    parts.emplace_back(folder + "_rels/" + main + ".rels", relationships(rels));
+    return binary_documents::storedZip(parts);
 }
 
 // What the file is: "zip" and the main part's content type, or "other".
@@ -147,7 +142,7 @@ TEST_F(XmlFormats, WordReplaceAndHeadersKeepEachDocumentInItsFormat) {
          {{"twice", "a-twice.docx"}, {"absent", "c-absent.docx"}, {"twice", "d-named.doc"}});
     make({{"table", office_testing::flatSpreadsheet({Sheet{"S", {{"apple"}}}})}}, "xlsx",
          {{"table", "f-table.docx"}});
-    writeFile(folder_ / "b-macros.docm", macroDocument("An apple a day"));
+    writeFile(folder_ / "b-macros.docm", macroPackage(true, "An apple a day"));
     const std::string docx = readFile(folder_ / "a-twice.docx");
     writeFile(folder_ / "e-truncated.docx", docx.substr(0, docx.size() / 2));
     writeFile(folder_ / "g-secret.docx", binary_documents::encryptedPackage());
@@ -220,7 +215,7 @@ TEST_F(XmlFormats, ExcelReplaceKeepsEachWorkbookInItsFormat) {
          "xlsx", {{"two", "a-two.xlsx"}, {"none", "c-none.xlsx"}, {"two", "d-named.xls"}});
     make({{"letter", office_testing::flatText({"apple", "", "", ""})}}, "docx",
          {{"letter", "e-letter.xlsx"}});
-    writeFile(folder_ / "b-macros.xlsm", macroWorkbook("apple tart"));
+    writeFile(folder_ / "b-macros.xlsm", macroPackage(false, "apple tart"));
     writeFile(folder_ / "f-secret.xlsx", binary_documents::encryptedPackage());
     office_testing::ageFile(folder_ / "c-none.xlsx");
     const std::string noneBytes = readFile(folder_ / "c-none.xlsx");
