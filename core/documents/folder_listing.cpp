@@ -156,12 +156,22 @@ public:
             const std::filesystem::path child = folder / text::pathFromUtf8(name);
             if (excluded_.count(folderIdentity(child)))
                 continue;
+            if (stopped_)
+                return;
+            if (entered_ >= options_.maxFolders) {
+                out_.warnings.push_back("子文件夹超过 " + std::to_string(options_.maxFolders) +
+                                        " 个，从“" + prefix + name +
+                                        "”起的子文件夹中的文件没有列出。");
+                stopped_ = true;
+                return;
+            }
             if (depth >= options_.maxDepth) {
                 out_.warnings.push_back("子文件夹“" + prefix + name + "”超过 " +
                                         std::to_string(options_.maxDepth) +
                                         " 层，其中的文件没有列出。");
                 continue;
             }
+            ++entered_;
             visit(child, prefix + name, depth + 1);
         }
     }
@@ -172,6 +182,8 @@ private:
     DocumentListing& out_;
     std::set<std::string> excluded_;
     std::set<std::string> visited_;
+    int entered_ = 0;
+    bool stopped_ = false;
 };
 
 } // namespace

@@ -60,6 +60,9 @@ struct ListingOptions {
     std::vector<std::filesystem::path> excludedFolders;
     // Subfolders deeper than this below the chosen folder are not entered.
     int maxDepth = 32;
+    // No more than this many subfolders are entered (a listing of a whole
+    // disk ends in time).
+    int maxFolders = 10000;
 };
 
 // The files a run processes.
@@ -69,7 +72,7 @@ struct DocumentListing {
     // its subfolders by name, each depth-first.
     std::vector<std::string> files;
     // One sentence for each subfolder that was skipped because it could not
-    // be read or lies too deep, naming it.
+    // be read or lies too deep, naming it, and one when there were too many.
     std::vector<std::string> warnings;
 };
 

@@ -123,6 +123,15 @@ TEST(DocumentListing, SubfoldersDepthFirstWithoutLinksHiddenOrExcludedFolders) {
     ASSERT_EQ(listing.warnings.size(), 1u);
     EXPECT_NE(listing.warnings[0].find("“d1/d2/d3/d4”"), std::string::npos) << listing.warnings[0];
 
+    // A cap on the folders entered ends the listing, and says where.
+    options.maxFolders = 3; // d1, d1/d2, d1/d2/d3
+    const auto capped = listDocuments(dir.path(), "*.doc", options);
+    EXPECT_EQ(capped.files,
+              (std::vector<std::string>{"b.doc", "d1/d2/d.doc", "d1/d2/d3/deep.doc"}));
+    ASSERT_EQ(capped.warnings.size(), 1u);
+    EXPECT_NE(capped.warnings[0].find("从“d1/d2/d3/d4”起"), std::string::npos)
+        << capped.warnings[0];
+
     // Without subfolders only the chosen folder's own files.
     EXPECT_EQ(listDocuments(dir.path(), "*.doc;*.docx", {}).files,
               (std::vector<std::string>{"A.docx", "b.doc"}));
