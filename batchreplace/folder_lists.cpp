@@ -114,7 +114,8 @@ bool DirList::setPath(const QString& folder, QString& error) {
 
 // ---------------------------------------------------------------- FileList
 
-FileList::FileList(QWidget* parent) : QListWidget(parent) {
+FileList::FileList(QWidget* parent)
+    : QListWidget(parent), pattern_(QString::fromUtf8(documents::kWordDocumentsPattern.data())) {
     setSelectionMode(QAbstractItemView::ExtendedSelection);
 }
 
@@ -128,13 +129,26 @@ void FileList::setPath(const QString& folder) {
     refresh();
 }
 
+void FileList::setSubfolders(bool on) {
+    options_.subfolders = on;
+    refresh();
+}
+
+void FileList::setExcludedFolders(std::vector<std::filesystem::path> folders) {
+    options_.excludedFolders = std::move(folders);
+    refresh();
+}
+
 void FileList::refresh() {
     clear();
     names_.clear();
+    warnings_.clear();
     if (path_.isEmpty())
         return;
     try {
-        names_ = documents::listMatchingFiles(toPath(path_), pattern_.toStdString());
+        auto listing = documents::listDocuments(toPath(path_), pattern_.toStdString(), options_);
+        names_ = std::move(listing.files);
+        warnings_ = std::move(listing.warnings);
     } catch (const std::filesystem::filesystem_error&) {
         names_.clear();
     }

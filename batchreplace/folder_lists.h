@@ -2,6 +2,8 @@
 
 // The drive, folder and file lists of the main window.
 
+#include "core/documents/folder_listing.h"
+
 #include <QComboBox>
 #include <QListWidget>
 
@@ -48,25 +50,38 @@ private:
     QString path_;
 };
 
-// `File1`: the ordinary files of a folder that match a pattern, by name.
+// `File1`: the ordinary files of a folder that match a pattern, by name;
+// optionally those of its subfolders too.
 class FileList : public QListWidget {
     Q_OBJECT
 public:
     explicit FileList(QWidget* parent = nullptr);
+    // One wildcard or several separated by ";" ("*.doc;*.docx;*.docm").
     void setPattern(const QString& pattern);
     QString pattern() const { return pattern_; }
     // Shows the files of `folder`; an unreadable folder shows none.
     void setPath(const QString& folder);
     QString path() const { return path_; }
-    // The listed names, in the order shown.
+    // Whether the files of the subfolders are listed too, as paths relative
+    // to the folder with "/" between the parts (合同/2024/a.doc).
+    void setSubfolders(bool on);
+    bool subfolders() const { return options_.subfolders; }
+    // Folders never listed, even inside the folder (the application folder,
+    // the backup store).
+    void setExcludedFolders(std::vector<std::filesystem::path> folders);
+    // The subfolders the last listing skipped, one sentence each.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+    // The listed names (relative paths with subfolders), in the order shown.
     int fileCount() const { return static_cast<int>(names_.size()); }
     const std::string& fileName(int index) const { return names_.at(static_cast<size_t>(index)); }
 
 private:
     void refresh();
-    QString pattern_ = "*.doc";
+    QString pattern_;
     QString path_;
+    documents::ListingOptions options_;
     std::vector<std::string> names_;
+    std::vector<std::string> warnings_;
 };
 
 std::filesystem::path toPath(const QString& s);

@@ -7,6 +7,7 @@
 #include "core/config/version_files.h"
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
+#include "core/documents/folder_listing.h"
 #include "core/engines/prescan.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
@@ -225,7 +226,7 @@ void Form1::buildControls() {
         Dir1->setPath(QDir::rootPath(), error);
     Drive1->selectVolumeOf(Dir1->path());
     currentDrive_ = Drive1->drive();
-    File1->setPattern("*.doc");
+    File1->setPattern(documents::kWordDocumentsPattern.data());
     File1->setPath(Dir1->path());
 
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
@@ -385,22 +386,22 @@ void Form1::chooseMode(const char* pattern, QPushButton* button, const char* cap
 
 void Form1::Option1_Click() {
     Wordjc();
-    chooseMode("*.doc", Command1, "文档内容替换");
+    chooseMode(documents::kWordDocumentsPattern.data(), Command1, "文档内容替换");
 }
 
 void Form1::Option2_Click() {
     Exceljc();
-    chooseMode("*.xls", Command2, "表格内容替换");
+    chooseMode(documents::kWorkbooksPattern.data(), Command2, "表格内容替换");
 }
 
 void Form1::Option3_Click() {
     Wordjc();
-    chooseMode("*.doc", Command1, "文档内容替换");
+    chooseMode(documents::kWordDocumentsPattern.data(), Command1, "文档内容替换");
 }
 
 void Form1::Option4_Click() {
     Exceljc();
-    chooseMode("*.xls", Command2, "表格内容替换");
+    chooseMode(documents::kWorkbooksPattern.data(), Command2, "表格内容替换");
 }
 
 // ---------------------------------------------------------------- lists

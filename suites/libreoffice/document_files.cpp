@@ -4,6 +4,7 @@
 
 #include "core/automation/automation.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -21,18 +22,36 @@ using automation::Error;
 
 namespace {
 
-// Word 97 documents and Excel 97 workbooks are OLE2 compound files.
+// Word 97 documents and Excel 97 workbooks are OLE2 compound files, and so
+// are the 2007 formats when encrypted; unencrypted they are zip packages,
+// which begin with a local file header.
 constexpr std::array<unsigned char, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                  0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::array<unsigned char, 4> kZipSignature = {0x50, 0x4B, 0x03, 0x04};
 
 fs::path folderOf(const fs::path& p) {
     fs::path folder = p.parent_path();
     return folder.empty() ? fs::path(".") : folder;
 }
 
-std::string saveAsAdvice(Format format) {
-    return format == Format::Word97 ? "请在 Word 中另存为“Word 97-2003 文档”后再试。"
-                                    : "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。";
+// What to do with a file that is not what its name promises.
+std::string saveAsAdvice(const fs::path& file, Kind kind) {
+    const auto format = formatNamedBy(file, kind);
+    switch (format.value_or(kind == Kind::Word ? Format::Word2007 : Format::Excel2007)) {
+    case Format::Word97:
+        return "请在 Word 中另存为“Word 97-2003 文档”后再试。";
+    case Format::Word2007:
+        return "请在 Word 中另存为“Word 文档”后再试。";
+    case Format::Word2007Macro:
+        return "请在 Word 中另存为“启用宏的 Word 文档”后再试。";
+    case Format::Excel97:
+        return "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。";
+    case Format::Excel2007:
+        return "请在 Excel 中另存为“Excel 工作簿”后再试。";
+    case Format::Excel2007Macro:
+        break;
+    }
+    return "请在 Excel 中另存为“Excel 启用宏的工作簿”后再试。";
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -46,11 +65,81 @@ struct Descriptor {
 
 } // namespace
 
-std::string formatLabel(Format format) {
-    return format == Format::Word97 ? "Word 97-2003 文档（.doc）" : "Excel 97-2003 工作簿（.xls）";
+Kind kindOf(Format format) {
+    return format == Format::Word97 || format == Format::Word2007 || format == Format::Word2007Macro
+               ? Kind::Word
+               : Kind::Excel;
 }
 
-OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long errorNumber) {
+std::string formatLabel(Format format) {
+    switch (format) {
+    case Format::Word97:
+        return "Word 97-2003 文档（.doc）";
+    case Format::Word2007:
+        return "Word 文档（.docx）";
+    case Format::Word2007Macro:
+        return "启用宏的 Word 文档（.docm）";
+    case Format::Excel97:
+        return "Excel 97-2003 工作簿（.xls）";
+    case Format::Excel2007:
+        return "Excel 工作簿（.xlsx）";
+    case Format::Excel2007Macro:
+        break;
+    }
+    return "Excel 启用宏的工作簿（.xlsm）";
+}
+
+std::string kindLabel(Kind kind) {
+    return kind == Kind::Word ? "Word 文档（.doc、.docx 或 .docm）"
+                              : "Excel 工作簿（.xls、.xlsx 或 .xlsm）";
+}
+
+std::optional<Format> formatNamedBy(const fs::path& file, Kind kind) {
+    std::string extension = file.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const bool word = kind == Kind::Word;
+    if (extension == (word ? ".doc" : ".xls"))
+        return word ? Format::Word97 : Format::Excel97;
+    if (extension == (word ? ".docx" : ".xlsx"))
+        return word ? Format::Word2007 : Format::Excel2007;
+    if (extension == (word ? ".docm" : ".xlsm"))
+        return word ? Format::Word2007Macro : Format::Excel2007Macro;
+    return std::nullopt;
+}
+
+std::string expectedLabel(const fs::path& file, Kind kind) {
+    const auto format = formatNamedBy(file, kind);
+    return format ? formatLabel(*format) : kindLabel(kind);
+}
+
+const char* filterName(Format format) {
+    switch (format) {
+    case Format::Word97:
+        return "MS Word 97";
+    case Format::Word2007:
+        return "MS Word 2007 XML";
+    case Format::Word2007Macro:
+        return "MS Word 2007 XML VBA";
+    case Format::Excel97:
+        return "MS Excel 97";
+    case Format::Excel2007:
+        return "Calc MS Excel 2007 XML";
+    case Format::Excel2007Macro:
+        break;
+    }
+    return "Calc MS Excel 2007 VBA XML";
+}
+
+std::string_view macroPart(Format format) {
+    if (format == Format::Word2007Macro)
+        return "word/vbaProject.bin";
+    if (format == Format::Excel2007Macro)
+        return "xl/vbaProject.bin";
+    return {};
+}
+
+OpenCheck checkBeforeOpen(const std::string& pathText, Kind kind, long errorNumber) {
     if (pathText.empty())
         throw Error(errorNumber, "没有给出要打开的文件名。");
     const fs::path path(pathText);
@@ -79,12 +168,12 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
         throw Error(errorNumber, "找不到文件" + text::quotedPath(path) +
                                      "。请确认文件仍在该文件夹中，然后再试。");
     }
+    const std::string label = expectedLabel(path, kind);
     if (S_ISDIR(fileStat.st_mode))
-        throw Error(errorNumber,
-                    text::quotedPath(path) + "是文件夹，不是 " + formatLabel(format) + "。");
+        throw Error(errorNumber, text::quotedPath(path) + "是文件夹，不是 " + label + "。");
     if (!S_ISREG(fileStat.st_mode))
-        throw Error(errorNumber, text::quotedPath(path) + "不是普通文件，无法作为 " +
-                                     formatLabel(format) + " 打开。");
+        throw Error(errorNumber,
+                    text::quotedPath(path) + "不是普通文件，无法作为 " + label + " 打开。");
 
     Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
@@ -103,11 +192,16 @@ OpenCheck checkBeforeOpen(const std::string& pathText, Format format, long error
         got += n;
     }
     if (got == 0)
-        throw Error(errorNumber, "文件" + text::quotedPath(path) + "是空文件，不是 " +
-                                     formatLabel(format) + "。");
-    if (got < static_cast<ssize_t>(head.size()) || head != kCompoundFileSignature)
-        throw Error(errorNumber, "文件" + text::quotedPath(path) + "不是 " + formatLabel(format) +
-                                     "，可能是其他格式的文件改了扩展名。" + saveAsAdvice(format));
+        throw Error(errorNumber,
+                    "文件" + text::quotedPath(path) + "是空文件，不是 " + label + "。");
+    const bool compound =
+        got == static_cast<ssize_t>(head.size()) && head == kCompoundFileSignature;
+    const bool package = got >= static_cast<ssize_t>(kZipSignature.size()) &&
+                         std::equal(kZipSignature.begin(), kZipSignature.end(), head.begin());
+    if (!compound && !package)
+        throw Error(errorNumber, "文件" + text::quotedPath(path) + "不是 " + label +
+                                     "，可能是其他格式的文件改了扩展名。" +
+                                     saveAsAdvice(path, kind));
 
     OpenCheck result;
     result.path = path;

@@ -3,6 +3,7 @@
 #include "core/platform/atomic_save.h"
 #include "core/text/paths.h"
 #include "suites/libreoffice/office_process.h"
+#include "suites/libreoffice/package_parts.h"
 
 #include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/document/LockedDocumentRequest.hpp>
@@ -28,6 +29,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 namespace libreoffice {
@@ -183,14 +185,27 @@ private:
     std::string otherQuestion_;
 };
 
-const char* filterName(files::Format format) {
-    return format == files::Format::Word97 ? "MS Word 97" : "MS Excel 97";
-}
-
-bool isExpectedType(files::Format format, const std::string& type) {
-    if (format == files::Format::Word97)
-        return type == "writer_MS_Word_97" || type == "writer_MS_Word_97_Vorlage";
-    return type == "calc_MS_Excel_97" || type == "calc_MS_Excel_97_VorlageTemplate";
+// The format of a type the office detected, for a document of the kind;
+// nullopt for every type the server does not open as that kind.
+std::optional<files::Format> formatOfType(files::Kind kind, const std::string& type) {
+    using files::Format;
+    if (kind == files::Kind::Word) {
+        if (type == "writer_MS_Word_97" || type == "writer_MS_Word_97_Vorlage")
+            return Format::Word97;
+        // writer_OOXML: the ISO variant of the same format.
+        if (type == "writer_MS_Word_2007" || type == "writer_OOXML")
+            return Format::Word2007;
+        if (type == "writer_MS_Word_2007_VBA")
+            return Format::Word2007Macro;
+        return std::nullopt;
+    }
+    if (type == "calc_MS_Excel_97" || type == "calc_MS_Excel_97_VorlageTemplate")
+        return Format::Excel97;
+    if (type == "MS Excel 2007 XML" || type == "Office Open XML Spreadsheet")
+        return Format::Excel2007;
+    if (type == "MS Excel 2007 VBA XML")
+        return Format::Excel2007Macro;
+    return std::nullopt;
 }
 
 bool isOlderVersionType(const std::string& type) {
@@ -200,20 +215,57 @@ bool isOlderVersionType(const std::string& type) {
            type.find("Excel_40") != std::string::npos;
 }
 
+bool isTemplateType(const std::string& type) {
+    return type.find("Template") != std::string::npos;
+}
+
+// The office tells a .docm from a .docx partly by the file's name; the
+// package's content types decide.
+files::Format byContent(files::Format detected, const fs::path& path) {
+    using files::Format;
+    if (detected != Format::Word2007 && detected != Format::Word2007Macro &&
+        detected != Format::Excel2007 && detected != Format::Excel2007Macro)
+        return detected;
+    const auto macros = packages::declaresMacros(path);
+    if (!macros)
+        return detected;
+    if (files::kindOf(detected) == files::Kind::Word)
+        return *macros ? Format::Word2007Macro : Format::Word2007;
+    return *macros ? Format::Excel2007Macro : Format::Excel2007;
+}
+
+// The office writes the macros of a .docm or .xlsm anew; the file's own
+// macro part goes back in as it stands. A copy that lost the macros is not
+// saved. A package this reader does not take keeps the office's part.
+void keepMacros(const fs::path& path, const fs::path& copy, files::Format format,
+                long errorNumber) {
+    const std::string_view part = files::macroPart(format);
+    if (!part.empty() && packages::carryPartOver(path, copy, part) == packages::Carry::NotInCopy)
+        throw Error(errorNumber, "保存文件" + quotedPath(path) +
+                                     "时 LibreOffice 没能保留其中的宏，为免宏丢失，原文件保持不变。"
+                                     "请在 Word/Excel 中处理这个文件。");
+}
+
 } // namespace
 
-LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format format,
+LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Kind kind,
                                    long errorNumber) {
     const fs::path& path = check.path;
-    const std::string label = files::formatLabel(format);
+    const std::string label = files::expectedLabel(path, kind);
+    const bool word = kind == files::Kind::Word;
+    // Without a detected type (a password stops the detection) the name
+    // decides, and the office's questions tell what went wrong.
+    files::Format format = files::formatNamedBy(path, kind)
+                               .value_or(word ? files::Format::Word97 : files::Format::Excel97);
     process_.removeStaleLock(path);
 
     rtl::Reference<LoadQuestions> questions(new LoadQuestions);
     const Reference<css::task::XInteractionHandler> handler(questions.get());
     const OUString url = uno::fileUrl(path);
 
-    // The content decides, not the name: a Word 95 document or a workbook
-    // named .doc is refused before the filter would convert it.
+    // The content decides, not the name: a .doc that holds a .docx is opened
+    // and stored as one, and a Word 95 document or a workbook named .doc is
+    // refused before a filter would convert it.
     {
         Reference<css::document::XTypeDetection> detection(
             process_.context()->getServiceManager()->createInstanceWithContext(
@@ -222,20 +274,29 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
         auto descriptor =
             uno::properties({{"URL", Any(url)}, {"InteractionHandler", Any(handler)}});
         const std::string type = toUtf8(detection->queryTypeByDescriptor(descriptor, true));
-        if (!isExpectedType(format, type) && !questions->passwordAsked()) {
-            const bool word = format == files::Format::Word97;
-            const std::string advice = word ? "请在 Word 中另存为“Word 97-2003 文档”后再试。"
-                                            : "请在 Excel 中另存为“Excel 97-2003 工作簿”后再试。";
+        if (const auto detected = formatOfType(kind, type)) {
+            format = byContent(*detected, path);
+        } else if (!questions->passwordAsked()) {
+            const std::string advice = word ? "请在 Word 中另存为“Word 文档”后再试。"
+                                            : "请在 Excel 中另存为“Excel 工作簿”后再试。";
             if (isOlderVersionType(type))
                 throw Error(errorNumber, "文件" + quotedPath(path) + "是旧版本（" +
                                              (word ? "Word 95 或更早" : "Excel 95 或更早") +
                                              "）的格式，不是 " + label + "。" + advice);
-            if (word && type.rfind("calc_", 0) == 0)
+            if (word && (type.rfind("calc_", 0) == 0 || type.find("Excel") != std::string::npos))
                 throw Error(errorNumber, "文件" + quotedPath(path) + "是电子表格，不是 " + label +
                                              "。请确认文件的扩展名。");
             if (!word && type.rfind("writer_", 0) == 0)
                 throw Error(errorNumber, "文件" + quotedPath(path) + "是文字处理文档，不是 " +
                                              label + "。请确认文件的扩展名。");
+            if (isTemplateType(type))
+                throw Error(errorNumber, "文件" + quotedPath(path) + "是" +
+                                             (word ? "Word 模板" : "Excel 模板") + "，不是 " +
+                                             label + "。请确认文件的扩展名。");
+            if (type.find("Binary") != std::string::npos)
+                throw Error(errorNumber, "文件" + quotedPath(path) +
+                                             "是 Excel 二进制工作簿（.xlsb），不是 " + label +
+                                             "。" + advice);
             throw Error(errorNumber, "文件" + quotedPath(path) + "已损坏，或不是 " + label + "。");
         }
     }
@@ -244,7 +305,7 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
         {"Hidden", Any(true)},
         {"MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)},
         {"UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)},
-        {"FilterName", Any(OUString::createFromAscii(filterName(format)))},
+        {"FilterName", Any(OUString::createFromAscii(files::filterName(format)))},
         {"InteractionHandler", Any(handler)},
     };
     // A writable file is opened for writing even when it is marked "read-only
@@ -285,6 +346,7 @@ LoadedDocument DocumentStore::load(const files::OpenCheck& check, files::Format 
     process_.opened(path);
     LoadedDocument loaded;
     loaded.component = component;
+    loaded.format = format;
     std::string lockedBy = questions->lockedBy();
     if (!lockedBy.empty()) {
         // The lock file names the user plainly; the office's text adds the time.
@@ -327,8 +389,9 @@ void DocumentStore::save(const Reference<css::lang::XComponent>& document, const
     try {
         uno::must<css::frame::XStorable>(document)->storeToURL(
             uno::fileUrl(atomic.temporaryPath()),
-            uno::properties({{"FilterName", Any(OUString::createFromAscii(filterName(format)))},
-                             {"Overwrite", Any(true)}}));
+            uno::properties(
+                {{"FilterName", Any(OUString::createFromAscii(files::filterName(format)))},
+                 {"Overwrite", Any(true)}}));
     } catch (const css::io::IOException& e) {
         if (!process_.exited())
             throw Error(errorNumber, "保存文件" + quotedPath(path) + "失败（" + toUtf8(e.Message) +
@@ -336,6 +399,7 @@ void DocumentStore::save(const Reference<css::lang::XComponent>& document, const
         throw;
     }
     try {
+        keepMacros(path, atomic.temporaryPath(), format, errorNumber);
         atomic.commit();
     } catch (const std::system_error& e) {
         throw Error(errorNumber, "保存文件" + quotedPath(path) + "失败（" + e.code().message() +

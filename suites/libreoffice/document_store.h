@@ -20,6 +20,8 @@ class OfficeProcess;
 // A document as the office loaded it.
 struct LoadedDocument {
     uno::Reference<uno::css::lang::XComponent> component;
+    // The format its content has, which it is stored in.
+    files::Format format = files::Format::Word97;
     // Why the document cannot be saved over its file; empty when it can.
     std::string readOnlyReason;
 };
@@ -28,9 +30,11 @@ class DocumentStore {
 public:
     explicit DocumentStore(OfficeProcess& process) : process_(process) {}
 
-    // Loads a document with the given format's filter, hidden.
-    LoadedDocument load(const files::OpenCheck& check, files::Format format, long errorNumber);
-    // Saves a document over its file through a temporary file.
+    // Loads a document of the kind, hidden, with the filter of the format
+    // its content has.
+    LoadedDocument load(const files::OpenCheck& check, files::Kind kind, long errorNumber);
+    // Saves a document over its file through a temporary file, in `format`;
+    // a format with macros keeps the file's macro part as it stands.
     void save(const uno::Reference<uno::css::lang::XComponent>& document,
               const std::filesystem::path& path, files::Format format,
               const std::string& readOnlyReason, long errorNumber);

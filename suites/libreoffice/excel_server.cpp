@@ -38,7 +38,7 @@ namespace {
 
 constexpr long kFailure = automation::errors::ExcelFailure;
 
-const DocumentKind kWorkbooks{files::Format::Excel97,
+const DocumentKind kWorkbooks{files::Kind::Excel,
                               "工作簿",
                               "Excel",
                               kFailure,

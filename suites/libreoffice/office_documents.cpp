@@ -78,15 +78,16 @@ OpenDocuments::open(const std::string& path, bool readOnly,
     checkNotQuit();
     // The file is checked before the office starts: a missing file is
     // reported at once.
-    const auto check = files::checkBeforeOpen(path, kind_.format, kind_.openError);
+    const auto check = files::checkBeforeOpen(path, kind_.kind, kind_.openError);
     try {
         session_->ensureRunning();
         dropLost();
-        const LoadedDocument loaded = session_->load(check, kind_.format, kind_.openError);
+        const LoadedDocument loaded = session_->load(check, kind_.kind, kind_.openError);
         OfficeDocumentPtr document = make(loaded);
         document->path = check.path;
         document->name = check.path.filename().string();
         document->component = loaded.component;
+        document->format = loaded.format;
         document->readOnlyReason = loaded.readOnlyReason;
         if (readOnly && document->readOnlyReason.empty())
             document->readOnlyReason =
@@ -104,7 +105,7 @@ void OpenDocuments::save(OfficeDocument& document) {
     checkUsable(document);
     if (!document.changed)
         return;
-    session_->save(document.component, document.path, kind_.format, document.readOnlyReason,
+    session_->save(document.component, document.path, document.format, document.readOnlyReason,
                    kind_.saveError);
     document.changed = false;
 }

@@ -28,7 +28,7 @@ struct LoadedDocument;
 
 // The words and numbers of one object model.
 struct DocumentKind {
-    files::Format format;
+    files::Kind kind;
     const char* noun;        // "文档", "工作簿"
     const char* application; // "Word", "Excel"
     long openError;          // a document that cannot be opened
@@ -46,6 +46,8 @@ public:
     std::filesystem::path path;
     std::string name;
     uno::Reference<uno::css::lang::XComponent> component;
+    // The format of its content, which it is stored in.
+    files::Format format = files::Format::Word97;
     // Why the document cannot be saved over its file; empty when it can.
     std::string readOnlyReason;
     // The office it was loaded in.

@@ -52,8 +52,8 @@ public:
         errors_.rethrow(errorNumber, subject);
     }
 
-    LoadedDocument load(const files::OpenCheck& check, files::Format format, long errorNumber) {
-        return store_.load(check, format, errorNumber);
+    LoadedDocument load(const files::OpenCheck& check, files::Kind kind, long errorNumber) {
+        return store_.load(check, kind, errorNumber);
     }
     void save(const uno::Reference<uno::css::lang::XComponent>& document,
               const std::filesystem::path& path, files::Format format,

@@ -12,7 +12,7 @@ namespace libreoffice {
 
 namespace {
 
-const DocumentKind kWordDocuments{files::Format::Word97,
+const DocumentKind kWordDocuments{files::Kind::Word,
                                   "文档",
                                   "Word",
                                   kWordOpenFailure,

@@ -268,7 +268,7 @@ private slots:
 
     void modesSetPatternCaptionAndPromptsButNoButton() {
         form->Option3->click(); // wps.doc
-        QCOMPARE(form->File1->pattern(), QString("*.doc"));
+        QCOMPARE(form->File1->pattern(), QString("*.doc;*.docx;*.docm"));
         QCOMPARE(form->Command1->text(), QString("文档内容替换"));
         QCOMPARE(form->text1(), std::string("请输入要替换原内容"));
         QCOMPARE(form->text2(), std::string("请输入新替换内容"));
@@ -277,11 +277,11 @@ private slots:
         QVERIFY(!form->Command1->isEnabled());
 
         form->Option1->click(); // word.doc: the same
-        QCOMPARE(form->File1->pattern(), QString("*.doc"));
+        QCOMPARE(form->File1->pattern(), QString("*.doc;*.docx;*.docm"));
         QCOMPARE(form->Command1->text(), QString("文档内容替换"));
 
         form->Option2->click();
-        QCOMPARE(form->File1->pattern(), QString("*.xls"));
+        QCOMPARE(form->File1->pattern(), QString("*.xls;*.xlsx;*.xlsm"));
         QCOMPARE(shownFiles(), QStringList({"c.xls"}));
         QCOMPARE(form->Command2->text(), QString("表格内容替换"));
         QCOMPARE(form->Command1->text(), QString("文档内容替换"));
@@ -317,6 +317,21 @@ private slots:
         QCOMPARE(form->File1->fileCount(), 2);
         QCOMPARE(form->File1->fileName(0), std::string("a.doc"));
         QCOMPARE(form->File1->fileName(1), std::string("b.DOC"));
+    }
+
+    void fileListShowsEveryFormatOfTheKindAndOptionallySubfolders() {
+        for (const char* name : {"d.docx", "~$d.docx", "e.XLSM", "words/f.docm"})
+            writeFile(*docs / name, "x");
+        form->Option1->click();
+        QCOMPARE(shownFiles(), QStringList({"a.doc", "b.DOC", "d.docx"}));
+        form->File1->setSubfolders(true);
+        QCOMPARE(shownFiles(),
+                 QStringList({"a.doc", "b.DOC", "d.docx", "words/f.docm", "words/x.doc"}));
+        QCOMPARE(form->File1->fileName(3), std::string("words/f.docm"));
+        form->File1->setExcludedFolders({*docs / "words"});
+        QCOMPARE(form->File1->fileCount(), 3);
+        form->Option2->click();
+        QCOMPARE(shownFiles(), QStringList({"c.xls", "e.XLSM", "sheets/y.xls"}));
     }
 
     void unreadableFolderIsReportedAndThePreviousKept() {
@@ -504,10 +519,10 @@ private slots:
         QTest::addColumn<QString>("caption");
         const QString doc = "您有文档已打开，必须手动保存关闭后再执本工具";
         const QString xls = "您有表格已打开，必须手动保存关闭后再执本工具";
-        QTest::newRow("word.doc") << 1 << doc << "*.doc" << 1 << "文档内容替换";
-        QTest::newRow("excel.xls") << 2 << xls << "*.xls" << 2 << "表格内容替换";
-        QTest::newRow("wps.doc") << 3 << doc << "*.doc" << 1 << "文档内容替换";
-        QTest::newRow("wps.xls") << 4 << xls << "*.xls" << 2 << "表格内容替换";
+        QTest::newRow("word.doc") << 1 << doc << "*.doc;*.docx;*.docm" << 1 << "文档内容替换";
+        QTest::newRow("excel.xls") << 2 << xls << "*.xls;*.xlsx;*.xlsm" << 2 << "表格内容替换";
+        QTest::newRow("wps.doc") << 3 << doc << "*.doc;*.docx;*.docm" << 1 << "文档内容替换";
+        QTest::newRow("wps.xls") << 4 << xls << "*.xls;*.xlsx;*.xlsm" << 2 << "表格内容替换";
     }
 
     void everyModeRunsItsGuardAndSetsPatternCaptionAndPrompts() {

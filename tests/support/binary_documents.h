@@ -1,9 +1,9 @@
 #pragma once
 
-// Office 97-2003 files written byte by byte, for the tests of our own reading
-// of these formats: a compound file around given streams, and a Word document
-// reduced to what its main text needs (the FIB, a table stream with the
-// piece table, the text).
+// Office files written byte by byte, for the tests of our own reading of
+// these formats: a compound file around given streams, a Word 97-2003
+// document reduced to what its main text needs (the FIB, a table stream with
+// the piece table, the text), a VBA project, and a zip package.
 
 #include <cstdint>
 #include <string>
@@ -15,8 +15,8 @@ namespace binary_documents {
 using Stream = std::pair<std::u16string, std::string>;
 
 // A compound file (version 3: 512-byte sectors, or 4: 4096-byte sectors)
-// whose root storage holds `streams`; streams shorter than 4096 bytes go to
-// the mini stream.
+// that holds `streams`; a name with "/" lies in the storages its parts name
+// (u"VBA/dir"). Streams shorter than 4096 bytes go to the mini stream.
 std::string compoundFile(const std::vector<Stream>& streams, int version = 3);
 
 // Little-endian writes.
@@ -50,5 +50,17 @@ std::string wordDocument(const WordDocumentLayout& layout, int version = 3);
 // The FIB's offset of fcClx, and of the start of the text in wordStreams().
 inline constexpr std::size_t kFcClxOffset = 154 + 33 * 8;
 inline constexpr std::size_t kTextOffset = 2048;
+
+// The macro part of a .docm or .xlsm (vbaProject.bin): a VBA project with one
+// standard module holding `source` (ASCII, up to 3,640 bytes).
+std::string vbaProject(const std::string& module, const std::string& source);
+
+// A .docx or .xlsx as Office encrypts it with a password (standard
+// encryption: a compound file with the EncryptionInfo and EncryptedPackage
+// streams), whose password is none anyone knows.
+std::string encryptedPackage();
+
+// A zip package of stored (uncompressed) entries, in the order given.
+std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries);
 
 } // namespace binary_documents

@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(desktop.boxes.size(), size_t(1));
         QTRY_VERIFY_WITH_TIMEOUT(!runningAs("WINWORD.EXE"), 10000);
         QVERIFY(!desktop.exitCode);
-        QCOMPARE(form->File1->pattern(), QString("*.doc"));
+        QCOMPARE(form->File1->pattern(), QString("*.doc;*.docx;*.docm"));
     }
 };
 

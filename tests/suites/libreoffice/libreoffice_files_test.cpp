@@ -3,7 +3,9 @@
 
 #include "suites/libreoffice/document_files.h"
 #include "suites/libreoffice/libreoffice_server.h"
+#include "suites/libreoffice/package_parts.h"
 #include "support/automation_errors.h"
+#include "support/binary_documents.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +15,7 @@
 #include <optional>
 
 using automation::Error;
-using libreoffice::files::Format;
+using libreoffice::files::Kind;
 using testing_support::errorOf;
 using testing_support::readFile;
 using testing_support::TempFolder;
@@ -33,41 +35,50 @@ TEST(OpenChecks, RefuseWhatTheOfficeCouldNotOpenAndNameTheFile) {
     fs::create_directory(folder / "folder.doc");
 
     Error e = errorOf(
-        [&] { files::checkBeforeOpen((folder / "missing.doc").string(), Format::Word97, 5174); });
+        [&] { files::checkBeforeOpen((folder / "missing.doc").string(), Kind::Word, 5174); });
     EXPECT_EQ(e.number, 5174);
     EXPECT_NE(e.description.find((folder / "missing.doc").string()), std::string::npos);
     EXPECT_NE(e.description.find("找不到文件"), std::string::npos);
 
-    e = errorOf([&] {
-        files::checkBeforeOpen((folder / "gone" / "a.doc").string(), Format::Word97, 5174);
-    });
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "gone" / "a.doc").string(), Kind::Word, 5174); });
     EXPECT_NE(e.description.find("找不到文件夹"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find((folder / "gone").string()), std::string::npos) << e.description;
 
-    e = errorOf(
-        [&] { files::checkBeforeOpen((folder / "text.doc").string(), Format::Word97, 5174); });
+    e = errorOf([&] { files::checkBeforeOpen((folder / "text.doc").string(), Kind::Word, 5174); });
     EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find("另存为"), std::string::npos) << e.description;
 
-    e = errorOf(
-        [&] { files::checkBeforeOpen((folder / "short.doc").string(), Format::Word97, 5174); });
+    e = errorOf([&] { files::checkBeforeOpen((folder / "short.doc").string(), Kind::Word, 5174); });
     EXPECT_NE(e.description.find("不是 Word 97-2003 文档"), std::string::npos) << e.description;
 
     e = errorOf(
-        [&] { files::checkBeforeOpen((folder / "empty.xls").string(), Format::Excel97, 1004); });
+        [&] { files::checkBeforeOpen((folder / "empty.xls").string(), Kind::Excel, 1004); });
     EXPECT_EQ(e.number, 1004);
     EXPECT_NE(e.description.find("空文件"), std::string::npos) << e.description;
     EXPECT_NE(e.description.find("Excel 97-2003 工作簿"), std::string::npos) << e.description;
 
     e = errorOf(
-        [&] { files::checkBeforeOpen((folder / "folder.doc").string(), Format::Word97, 5174); });
+        [&] { files::checkBeforeOpen((folder / "folder.doc").string(), Kind::Word, 5174); });
     EXPECT_NE(e.description.find("是文件夹"), std::string::npos) << e.description;
 
-    e = errorOf([&] { files::checkBeforeOpen("", Format::Word97, 5174); });
+    e = errorOf([&] { files::checkBeforeOpen("", Kind::Word, 5174); });
     EXPECT_FALSE(e.description.empty());
 
+    // The label and the advice follow the name; a zip package is accepted
+    // whatever the name, the office's detection decides.
+    writeFile(folder / "text.xlsm", "plain text");
+    e = errorOf(
+        [&] { files::checkBeforeOpen((folder / "text.xlsm").string(), Kind::Excel, 1004); });
+    EXPECT_NE(e.description.find("不是 Excel 启用宏的工作簿（.xlsm）"), std::string::npos)
+        << e.description;
+    EXPECT_NE(e.description.find("另存为“Excel 启用宏的工作簿”"), std::string::npos)
+        << e.description;
+    writeFile(folder / "package.doc", "PK\x03\x04rest");
+    EXPECT_NO_THROW(files::checkBeforeOpen((folder / "package.doc").string(), Kind::Word, 5174));
+
     writeFile(folder / "ok.doc", kCompoundHeader + "rest");
-    const auto check = files::checkBeforeOpen((folder / "ok.doc").string(), Format::Word97, 5174);
+    const auto check = files::checkBeforeOpen((folder / "ok.doc").string(), Kind::Word, 5174);
     EXPECT_EQ(check.path, folder / "ok.doc");
     EXPECT_TRUE(check.folderWritable);
 }
@@ -107,6 +118,62 @@ TEST(LockFiles, FieldsAreReadWithTheirEscapes) {
 
     writeFile(files::lockFilePath(document), "garbage");
     EXPECT_FALSE(files::readLockFile(files::lockFilePath(document)));
+}
+
+// ---------------------------------------------------------------- packages
+
+TEST(Packages, PartsAreReadAndOnePartIsCarriedOverAsItStands) {
+    namespace packages = libreoffice::packages;
+    using binary_documents::storedZip;
+    const std::string types =
+        "<Types><Override PartName=\"/word/document.xml\" "
+        "ContentType=\"application/vnd.ms-word.document.macroEnabled.main+xml\"/>"
+        "</Types>";
+    TempFolder folder;
+    writeFile(folder / "original.docm",
+              storedZip({{"[Content_Types].xml", types}, {"word/vbaProject.bin", "MACROS"}}));
+    const std::string copyBytes = storedZip({{"[Content_Types].xml", "office's types"},
+                                             {"word/vbaProject.bin", "rewritten macros"},
+                                             {"word/document.xml", "<w:document/>"}});
+    writeFile(folder / "copy.docm", copyBytes);
+    writeFile(folder / "plain.docx", storedZip({{"[Content_Types].xml", "document.main+xml"}}));
+    writeFile(folder / "truncated.docm", copyBytes.substr(0, copyBytes.size() - 30));
+
+    EXPECT_EQ(packages::readPart(folder / "original.docm", "word/vbaProject.bin"), "MACROS");
+    EXPECT_FALSE(packages::readPart(folder / "original.docm", "word/vbaProject.bin", 5));
+    EXPECT_FALSE(packages::readPart(folder / "original.docm", "missing"));
+    EXPECT_EQ(packages::declaresMacros(folder / "original.docm"), true);
+    EXPECT_EQ(packages::declaresMacros(folder / "copy.docm"), std::nullopt);
+    EXPECT_FALSE(packages::declaresMacros(folder / "truncated.docm"));
+
+    using packages::Carry;
+    const struct {
+        const char* original;
+        const char* copy;
+        Carry result;
+    } refused[] = {{"plain.docx", "copy.docm", Carry::NotInOriginal},
+                   {"original.docm", "plain.docx", Carry::NotInCopy},
+                   {"truncated.docm", "copy.docm", Carry::Unreadable},
+                   {"original.docm", "truncated.docm", Carry::Unreadable}};
+    for (const auto& c : refused) {
+        const std::string before = readFile(folder / c.copy);
+        EXPECT_EQ(
+            packages::carryPartOver(folder / c.original, folder / c.copy, "word/vbaProject.bin"),
+            c.result)
+            << c.original << " " << c.copy;
+        EXPECT_EQ(readFile(folder / c.copy), before) << c.copy;
+    }
+
+    ASSERT_EQ(packages::carryPartOver(folder / "original.docm", folder / "copy.docm",
+                                      "word/vbaProject.bin"),
+              Carry::Carried);
+    // The entries before the carried one keep their bytes; every part reads.
+    const std::string carried = readFile(folder / "copy.docm");
+    const std::size_t kept = copyBytes.find("word/vbaProject.bin") - 30;
+    EXPECT_EQ(carried.substr(0, kept), copyBytes.substr(0, kept));
+    EXPECT_EQ(packages::readPart(folder / "copy.docm", "word/vbaProject.bin"), "MACROS");
+    EXPECT_EQ(packages::readPart(folder / "copy.docm", "[Content_Types].xml"), "office's types");
+    EXPECT_EQ(packages::readPart(folder / "copy.docm", "word/document.xml"), "<w:document/>");
 }
 
 // ---------------------------------------------------------------- installation

@@ -16,15 +16,15 @@ void storeCopy(const std::filesystem::path& source, const std::filesystem::path&
     const auto installation = libreoffice::findInstallation();
     if (!installation)
         throw std::runtime_error("LibreOffice is not installed");
-    const bool word = source.extension() == ".doc";
-    const auto format =
-        word ? libreoffice::files::Format::Word97 : libreoffice::files::Format::Excel97;
+    const auto kind = source.extension().string().rfind(".doc", 0) == 0
+                          ? libreoffice::files::Kind::Word
+                          : libreoffice::files::Kind::Excel;
     libreoffice::Session session(libreoffice::ServerOptions{}, *installation);
     // Under the session's watchdog, as the server's own calls are.
     libreoffice::Session::Call call(session);
     session.ensureRunning();
-    const auto check = libreoffice::files::checkBeforeOpen(source.string(), format, 0);
-    auto loaded = session.load(check, format, 0);
+    const auto check = libreoffice::files::checkBeforeOpen(source.string(), kind, 0);
+    auto loaded = session.load(check, kind, 0);
     if (options.readOnlyRecommended) {
         const auto settings = libreoffice::uno::Reference<css::beans::XPropertySet>(
             libreoffice::uno::must<css::lang::XMultiServiceFactory>(loaded.component)
@@ -33,8 +33,8 @@ void storeCopy(const std::filesystem::path& source, const std::filesystem::path&
         libreoffice::uno::setProperty(settings, "LoadReadonly", css::uno::Any(true));
     }
     std::vector<std::pair<const char*, css::uno::Any>> properties = {
-        {"FilterName",
-         css::uno::Any(rtl::OUString::createFromAscii(word ? "MS Word 97" : "MS Excel 97"))}};
+        {"FilterName", css::uno::Any(rtl::OUString::createFromAscii(
+                           libreoffice::files::filterName(loaded.format)))}};
     if (!options.password.empty())
         properties.emplace_back("Password",
                                 css::uno::Any(libreoffice::uno::toOUString(options.password)));

@@ -13,8 +13,10 @@ struct StoreOptions {
     bool readOnlyRecommended = false;
 };
 
-// Saves a copy of a .doc or .xls document through an office of its own,
-// with what the command line conversion cannot set.
+// Saves a copy of a document in its own format through an office of its
+// own, with what the command line conversion cannot set. (The office
+// encrypts only .doc and .xls this way; see binary_documents::
+// encryptedPackage for the others.)
 void storeCopy(const std::filesystem::path& source, const std::filesystem::path& target,
                const StoreOptions& options);
 
