@@ -154,7 +154,7 @@ TEST_F(XmlFormats, WordReplaceAndHeadersKeepEachDocumentInItsFormat) {
     window_.modeValue = engines::Mode::WordDoc;
     window_.find = "apple";
     window_.replacement = "pear";
-    engines::wordReplace(window_, window_, registry_);
+    window_.run(engines::Operation::WordReplace, registry_);
 
     ASSERT_EQ(window_.journal.size(), 7u) << window_.text3;
     EXPECT_EQ(Lines(window_.journal.begin(), window_.journal.begin() + 4),
@@ -181,7 +181,7 @@ TEST_F(XmlFormats, WordReplaceAndHeadersKeepEachDocumentInItsFormat) {
     window_.header = true;
     window_.headerContent = "页眉文字";
     window_.headerAlign = "居中";
-    engines::writeHeadersAndFooters(window_, window_, window_, registry_);
+    window_.run(engines::Operation::HeaderFooter, registry_);
     EXPECT_EQ(window_.journal, (Lines{"a-twice.docx 已写入内容", "b-macros.docm 已写入内容",
                                       "c-absent.docx 已写入内容", "d-named.doc 已写入内容"}));
 
@@ -224,7 +224,7 @@ TEST_F(XmlFormats, ExcelReplaceKeepsEachWorkbookInItsFormat) {
     window_.modeValue = engines::Mode::ExcelXls;
     window_.find = "apple";
     window_.replacement = "pear";
-    engines::excelReplace(window_, window_, registry_);
+    window_.run(engines::Operation::ExcelReplace, registry_);
 
     ASSERT_EQ(window_.journal.size(), 8u) << window_.text3;
     EXPECT_EQ(Lines(window_.journal.begin(), window_.journal.begin() + 6),
