@@ -2,7 +2,9 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -60,8 +62,24 @@ public:
         XML_SetStartDoctypeDeclHandler(parser_, &Parse::onDoctype);
         XML_SetEntityDeclHandler(parser_, &Parse::onEntity);
 
-        const XML_Status status =
-            XML_Parse(parser_, document_.data(), static_cast<int>(document_.size()), XML_TRUE);
+        // Fed in pieces through Expat's own buffer: XML_Parse would copy the
+        // whole document into a buffer as large as the document first.
+        constexpr std::size_t kPiece = 64 * 1024;
+        XML_Status status = XML_STATUS_OK;
+        for (std::size_t at = 0; status == XML_STATUS_OK;) {
+            const std::size_t n = std::min(kPiece, document_.size() - at);
+            if (n > 0) {
+                void* buffer = XML_GetBuffer(parser_, static_cast<int>(n));
+                if (!buffer)
+                    throw std::bad_alloc();
+                std::memcpy(buffer, document_.data() + at, n);
+            }
+            at += n;
+            const bool last = at == document_.size();
+            status = XML_ParseBuffer(parser_, static_cast<int>(n), last ? XML_TRUE : XML_FALSE);
+            if (last)
+                break;
+        }
         if (failure_)
             std::rethrow_exception(failure_);
         if (!refusal_.empty()) {

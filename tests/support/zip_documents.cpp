@@ -142,4 +142,132 @@ std::string zipArchive(const ZipLayout& layout) {
     return out;
 }
 
+namespace {
+
+const char* kRelationships = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+std::string relationship(const std::string& id, const std::string& type,
+                         const std::string& target) {
+    return "<Relationship Id=\"" + id + "\" Type=\"" + std::string(kRelationships) + "/" + type +
+           "\" Target=\"" + target + "\"/>";
+}
+
+std::string relationshipsPart(const std::string& items) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<Relationships "
+           "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+           items + "</Relationships>";
+}
+
+std::string contentTypes(const std::vector<std::pair<std::string, std::string>>& overrides) {
+    std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<Types "
+                    "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                    "<Default Extension=\"rels\" "
+                    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                    "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+    for (const auto& [part, type] : overrides)
+        x += "<Override PartName=\"/" + part + "\" ContentType=\"" + type + "\"/>";
+    return x + "</Types>";
+}
+
+ZipItem part(const std::string& name, const std::string& content) {
+    ZipItem i;
+    i.name = name;
+    i.content = content;
+    return i;
+}
+
+// The folder of a part name, with a trailing slash, and its file name.
+std::pair<std::string, std::string> split(const std::string& name) {
+    const auto slash = name.rfind('/');
+    if (slash == std::string::npos)
+        return {"", name};
+    return {name.substr(0, slash + 1), name.substr(slash + 1)};
+}
+
+} // namespace
+
+std::string wordPackage(const std::string& bodyXml, const std::string& mainPart,
+                        const std::string& wordNamespace) {
+    const std::string document =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document "
+        "xmlns:w=\"" +
+        wordNamespace +
+        "\" "
+        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+        "xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\" "
+        "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+        "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\" "
+        "xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+        "mc:Ignorable=\"wps\"><w:body>" +
+        bodyXml + "<w:sectPr/></w:body></w:document>";
+    ZipLayout l;
+    l.items.push_back(part("[Content_Types].xml",
+                           contentTypes({{mainPart, "application/vnd.openxmlformats-officedocument."
+                                                    "wordprocessingml.document.main+xml"}})));
+    l.items.push_back(
+        part("_rels/.rels", relationshipsPart(relationship("rId1", "officeDocument", mainPart))));
+    l.items.push_back(part(mainPart, document));
+    return zipArchive(l);
+}
+
+std::string workbookPackage(const WorkbookParts& parts) {
+    const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    const std::string book = parts.unusualNames ? "content/book.xml" : "xl/workbook.xml";
+    const auto [folder, bookFile] = split(book);
+    std::vector<std::pair<std::string, std::string>> types{
+        {book, "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"}};
+    std::string sheets, relationships;
+    ZipLayout l;
+    // The sheets' parts in reverse order, so that only the relationships
+    // give the workbook's order.
+    for (std::size_t i = parts.sheets.size(); i-- > 0;) {
+        const PackageSheet& s = parts.sheets[i];
+        const std::string target =
+            (parts.unusualNames ? "tables/t" : "worksheets/sheet") + std::to_string(i + 1) + ".xml";
+        relationships += relationship("rIdS" + std::to_string(i), s.relationship, target);
+        types.emplace_back(folder + target,
+                           "application/vnd.openxmlformats-officedocument.spreadsheetml."
+                           "worksheet+xml");
+        l.items.push_back(part(folder + target, head + "<worksheet xmlns=\"" + ns +
+                                                    "\"><sheetData>" + s.sheetData +
+                                                    "</sheetData></worksheet>"));
+    }
+    for (std::size_t i = 0; i < parts.sheets.size(); ++i) {
+        const PackageSheet& s = parts.sheets[i];
+        sheets += "<sheet name=\"" + s.name + "\" sheetId=\"" + std::to_string(i + 1) + "\"" +
+                  (s.state.empty() ? "" : " state=\"" + s.state + "\"") + " r:id=\"rIdS" +
+                  std::to_string(i) + "\"/>";
+    }
+    if (!parts.sharedStrings.empty()) {
+        const std::string target = parts.unusualNames ? "strings.xml" : "sharedStrings.xml";
+        relationships += relationship("rIdT", "sharedStrings", target);
+        types.emplace_back(folder + target, "application/vnd.openxmlformats-officedocument."
+                                            "spreadsheetml.sharedStrings+xml");
+        l.items.push_back(part(folder + target, head + "<sst xmlns=\"" + ns + "\">" +
+                                                    parts.sharedStrings + "</sst>"));
+    }
+    if (!parts.styles.empty()) {
+        relationships += relationship("rIdY", "styles", "styles.xml");
+        types.emplace_back(
+            folder + "styles.xml",
+            "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml");
+        l.items.push_back(part(folder + "styles.xml", head + "<styleSheet xmlns=\"" + ns + "\">" +
+                                                          parts.styles + "</styleSheet>"));
+    }
+    l.items.push_back(
+        part(book, head + "<workbook xmlns=\"" + ns +
+                       "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                       "relationships\"><sheets>" +
+                       sheets + "</sheets>" + parts.workbookExtra + "</workbook>"));
+    l.items.push_back(
+        part(folder + "_rels/" + bookFile + ".rels", relationshipsPart(relationships)));
+    l.items.push_back(
+        part("_rels/.rels", relationshipsPart(relationship("rId1", "officeDocument", book))));
+    l.items.insert(l.items.begin(), part("[Content_Types].xml", contentTypes(types)));
+    return zipArchive(l);
+}
+
 } // namespace binary_documents

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace binary_documents {
@@ -36,5 +37,35 @@ std::string zipArchive(const ZipLayout& layout);
 
 // Raw deflate of `data` with zlib.
 std::string rawDeflate(const std::string& data, int level = 6);
+
+// A .docx package whose body is `bodyXml` (the prefixes w, mc, m, wp, a,
+// wps, v and r are declared), with the main part at `mainPart`.
+std::string wordPackage(const std::string& bodyXml,
+                        const std::string& mainPart = "word/document.xml",
+                        const std::string& wordNamespace =
+                            "http://schemas.openxmlformats.org/wordprocessingml/2006/main");
+
+struct PackageSheet {
+    PackageSheet(std::string name, std::string sheetData, std::string state = "",
+                 std::string relationship = "worksheet")
+        : name(std::move(name)), sheetData(std::move(sheetData)), state(std::move(state)),
+          relationship(std::move(relationship)) {}
+    std::string name;
+    std::string sheetData; // the content of <sheetData>
+    std::string state;     // empty: visible
+    std::string relationship;
+};
+
+struct WorkbookParts {
+    std::vector<PackageSheet> sheets;
+    std::string sharedStrings; // the <si> items; empty: no shared string table
+    std::string styles;        // the content of <styleSheet>; empty: no styles part
+    std::string workbookExtra; // more elements of <workbook> after <sheets>
+    // Part names that are not the usual ones (found through relationships).
+    bool unusualNames = false;
+};
+
+// A .xlsx package.
+std::string workbookPackage(const WorkbookParts& parts);
 
 } // namespace binary_documents
