@@ -95,6 +95,42 @@ INSTANTIATE_TEST_SUITE_P(
                   {"<a> 0 @<\0a\0>\0"s, "'中'* @\x2D\x4E", "</a> 0 @<\0/\0a\0>\0"s}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A document of several hundred kilobytes: the ranges stay right past the
+// pieces the parser is fed in.
+TEST(XmlEvents, RangesHoldAcrossALargeDocument) {
+    std::string xml = "<r>";
+    for (int i = 0; i < 20000; ++i)
+        xml += "<c a=\"" + std::to_string(i) + "\">文字" + std::to_string(i) + " &amp; x</c>";
+    xml += "</r>";
+    struct Check : formats::XmlEvents {
+        std::string_view xml;
+        int starts = 0, texts = 0, bad = 0;
+        void startElement(const formats::XmlStartTag& t) override {
+            const auto raw = xml.substr(t.offset, t.length);
+            bad += raw != "<" + std::string(t.name.local) +
+                              (t.attributes.empty()
+                                   ? ""
+                                   : " a=\"" + std::string(t.attributes[0].value) + "\"") +
+                              ">";
+            ++starts;
+        }
+        void endElement(const formats::XmlEndTag& t) override {
+            bad += xml.substr(t.offset, t.length) != "</" + std::string(t.name.local) + ">";
+        }
+        void characters(const formats::XmlText& t) override {
+            const auto raw = xml.substr(t.offset, t.length);
+            bad += t.literal ? raw != t.text : raw != "&amp;";
+            ++texts;
+        }
+    } check;
+    check.xml = xml;
+    ASSERT_GT(xml.size(), 500000u);
+    EXPECT_TRUE(formats::parseXml(xml, check).complete());
+    EXPECT_EQ(check.starts, 20001);
+    EXPECT_GE(check.texts, 60000);
+    EXPECT_EQ(check.bad, 0);
+}
+
 // ---------------------------------------------------------------- refused and malformed
 
 struct RefusalCase {
