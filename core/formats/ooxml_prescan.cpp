@@ -340,8 +340,6 @@ public:
             break;
         }
         case W::Tc:
-            emit(U'\x07', false);
-            break;
         case W::Tr:
             emit(U'\x07', false);
             break;
@@ -416,11 +414,19 @@ private:
 
 // ---------------------------------------------------------------- workbooks
 
-bool formIsAscii(const SearchPattern& p, bool all) {
+// Whether the pattern's search form has ASCII characters: all of them, or
+// any.
+bool formAllAscii(const SearchPattern& p) {
     for (const char32_t c : p.form())
-        if ((c < 0x80) != all)
-            return !all;
-    return all;
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+bool formAnyAscii(const SearchPattern& p) {
+    for (const char32_t c : p.form())
+        if (c < 0x80)
+            return true;
+    return false;
 }
 
 // Cell texts as Find compares them: each string in search form, also with
@@ -703,8 +709,8 @@ WorkbookScan scanWorkbookPackage(const ZipPackage& package,
 
     bool asciiOrLatin = false, anyAscii = false;
     for (const SearchPattern& p : patterns) {
-        asciiOrLatin = asciiOrLatin || formIsAscii(p, true) || p.isLatin();
-        anyAscii = anyAscii || formIsAscii(p, false) || p.isLatin();
+        asciiOrLatin = asciiOrLatin || formAllAscii(p) || p.isLatin();
+        anyAscii = anyAscii || formAnyAscii(p) || p.isLatin();
     }
     // A formula shows in the office's own syntax, which differs from the
     // stored one in ASCII only (separators, references, function names); a
