@@ -3,6 +3,8 @@
 # - Qt for mingw-w64, unpacked from its archive into the build folder; without
 #   the archive the windows are left out and core, the command line and their
 #   tests are built;
+# - Expat for mingw-w64, unpacked from its archive the same way (core needs
+#   it; zlib is Debian's libz-mingw-w64-dev);
 # - the C++ runtime: programs that link Qt use the compiler's DLLs, as Qt's
 #   own DLLs do; every other program is linked statically and needs nothing;
 # - the deploy step: the Qt DLLs, plugins and runtime DLLs beside each Qt
@@ -51,6 +53,34 @@ else()
                  "batchreplace.exe, update.exe and the window tests are left out")
   set(BATCHREPLACE_BUILD_GUI OFF)
 endif()
+
+# Expat for mingw-w64 (static, see the toolchains' README), unpacked the same
+# way; core reads the XML parts of .docx/.xlsx packages with it. zlib comes
+# from Debian's libz-mingw-w64-dev under the mingw-w64 root.
+set(BR_EXPAT_MINGW_ARCHIVE "${PROJECT_SOURCE_DIR}/../shared/toolchains/expat-mingw64.tar.xz"
+    CACHE FILEPATH "Expat for mingw-w64 (expat-mingw64.tar.xz), static")
+if(NOT EXISTS "${BR_EXPAT_MINGW_ARCHIVE}")
+  message(FATAL_ERROR "Windows: no Expat for mingw-w64 at ${BR_EXPAT_MINGW_ARCHIVE} "
+                      "(BR_EXPAT_MINGW_ARCHIVE); core needs it for .docx and .xlsx")
+endif()
+set(BR_EXPAT_MINGW_DIR ${CMAKE_BINARY_DIR}/expat-mingw64)
+file(SHA256 "${BR_EXPAT_MINGW_ARCHIVE}" archive_hash)
+set(stamp ${CMAKE_BINARY_DIR}/expat-mingw64.unpacked)
+set(unpacked_hash)
+if(EXISTS ${stamp})
+  file(READ ${stamp} unpacked_hash)
+endif()
+if(NOT "${unpacked_hash}" STREQUAL archive_hash OR NOT EXISTS ${BR_EXPAT_MINGW_DIR}/lib/libexpat.a)
+  message(STATUS "Windows: unpacking ${BR_EXPAT_MINGW_ARCHIVE}")
+  file(REMOVE_RECURSE ${BR_EXPAT_MINGW_DIR})
+  file(ARCHIVE_EXTRACT INPUT "${BR_EXPAT_MINGW_ARCHIVE}" DESTINATION ${CMAKE_BINARY_DIR})
+  if(NOT EXISTS ${BR_EXPAT_MINGW_DIR}/lib/libexpat.a)
+    message(FATAL_ERROR "${BR_EXPAT_MINGW_ARCHIVE} does not hold expat-mingw64/lib/libexpat.a")
+  endif()
+  file(WRITE ${stamp} "${archive_hash}")
+endif()
+list(APPEND CMAKE_FIND_ROOT_PATH ${BR_EXPAT_MINGW_DIR})
+list(APPEND CMAKE_PREFIX_PATH /)
 
 # True in <out> when <target> links a Qt library, directly or through others.
 function(br_links_qt target out)

@@ -3,7 +3,8 @@
 // - 1,000 small .doc files of which 50 hold the text: documents per second
 //   with the prescan and with --no-prescan; the same for 1,000 .xls files and
 //   a Chinese text;
-// - the prescan's own cost per document (median) on a 50 KB and a 1 MB .doc;
+// - the prescan's own cost per document (median) on a 50 KB and a 1 MB .doc,
+//   the same documents as .docx, and a workbook as .xls and .xlsx;
 // - 200 .doc files that all hold the text: --jobs 1 against --jobs 2.
 //
 // The documents are copies of a few the office makes at the start.
@@ -119,9 +120,11 @@ Run commandLine(const automation::Registry& registry, const fs::path& app,
 double medianMicroseconds(const fs::path& document, const std::string& text, int repeats) {
     std::vector<double> times;
     bool answer = true;
+    const bool workbook = document.extension() == ".xls" || document.extension() == ".xlsx";
     for (int i = 0; i < repeats; ++i) {
         const auto start = Clock::now();
-        answer = formats::wordFileMayHold(document, text);
+        answer = workbook ? formats::workbookFileMayHold(document, text).mayHold
+                          : formats::wordFileMayHold(document, text);
         times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     if (answer)
@@ -164,8 +167,10 @@ int main(int argc, char** argv) {
              sources / "m1.fodt"},
             "doc", made, log);
     convert(profile, {sources / "withbook.fods", sources / "withoutbook.fods"}, "xls", made, log);
-    for (const char* f :
-         {"with.doc", "without.doc", "k50.doc", "m1.doc", "withbook.xls", "withoutbook.xls"})
+    convert(profile, {sources / "k50.fodt", sources / "m1.fodt"}, "docx", made, log);
+    convert(profile, {sources / "withoutbook.fods"}, "xlsx", made, log);
+    for (const char* f : {"with.doc", "without.doc", "k50.doc", "m1.doc", "withbook.xls",
+                          "withoutbook.xls", "k50.docx", "m1.docx", "withoutbook.xlsx"})
         if (!fs::exists(made / f)) {
             std::cout << "The office did not make " << f << " (see " << log << ").\n";
             return 1;
@@ -209,6 +214,10 @@ int main(int argc, char** argv) {
     std::cout << "Prescan cost ...\n" << std::flush;
     const double small = medianMicroseconds(made / "k50.doc", kWordText, 301);
     const double large = medianMicroseconds(made / "m1.doc", kWordText, 51);
+    const double smallPackage = medianMicroseconds(made / "k50.docx", kWordText, 301);
+    const double largePackage = medianMicroseconds(made / "m1.docx", kWordText, 51);
+    const double book = medianMicroseconds(made / "withoutbook.xls", kExcelText, 301);
+    const double bookPackage = medianMicroseconds(made / "withoutbook.xlsx", kExcelText, 301);
 
     const int allCount = std::max(2, count / 5);
     std::cout << "Jobs: " << allCount << " .doc, all with the text ...\n" << std::flush;
@@ -237,6 +246,13 @@ int main(int argc, char** argv) {
     std::printf("prescan per document (median): %.0f us for %.0f KB, %.0f us for %.0f KB\n", small,
                 fs::file_size(made / "k50.doc") / 1024.0, large,
                 fs::file_size(made / "m1.doc") / 1024.0);
+    std::printf("the same as packages: %.0f us for a %.0f KB .docx, %.0f us for a %.0f KB .docx\n",
+                smallPackage, fs::file_size(made / "k50.docx") / 1024.0, largePackage,
+                fs::file_size(made / "m1.docx") / 1024.0);
+    std::printf("workbooks of three sheets: %.0f us for a %.0f KB .xls, %.0f us for a %.0f KB "
+                ".xlsx\n",
+                book, fs::file_size(made / "withoutbook.xls") / 1024.0, bookPackage,
+                fs::file_size(made / "withoutbook.xlsx") / 1024.0);
     std::printf("%d .doc all with the text: --jobs 1 %.1f s, --jobs 2 %.1f s: %.2fx\n", allCount,
                 one.seconds, two.seconds, one.seconds / two.seconds);
     const bool ok = wordOn.lines == wordOff.lines && excelOn.lines == excelOff.lines &&

@@ -11,26 +11,16 @@ class FilePrescan : public Prescan {
 public:
     bool wordDocumentLacks(const std::string& path,
                            const std::vector<std::string>& findTexts) const override {
-        if (findTexts.empty())
-            return false;
-        const auto file = text::pathFromUtf8(path);
-        for (const std::string& find : findTexts)
-            if (formats::wordFileMayHold(file, find))
-                return false;
-        return true;
+        return !findTexts.empty() &&
+               !formats::wordFileMayHold(text::pathFromUtf8(path), findTexts);
     }
     std::optional<std::vector<std::string>>
     workbookLacks(const std::string& path,
                   const std::vector<std::string>& findTexts) const override {
-        const auto file = text::pathFromUtf8(path);
-        std::optional<std::vector<std::string>> worksheets;
-        for (const std::string& find : findTexts) {
-            auto answer = formats::workbookFileMayHold(file, find);
-            if (answer.mayHold)
-                return std::nullopt;
-            worksheets = std::move(answer.worksheets);
-        }
-        return worksheets;
+        auto answer = formats::workbookFileMayHold(text::pathFromUtf8(path), findTexts);
+        if (answer.mayHold)
+            return std::nullopt;
+        return std::move(answer.worksheets);
     }
 };
 

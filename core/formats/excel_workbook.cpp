@@ -144,7 +144,7 @@ std::u16string simpleString(std::string_view data, std::size_t offset, bool shor
 
 class Search {
 public:
-    explicit Search(const SearchPattern& pattern) : pattern_(pattern) {}
+    explicit Search(const std::vector<SearchPattern>& patterns) : patterns_(patterns) {}
     bool found = false;
 
     void string(std::u16string_view s) {
@@ -152,7 +152,8 @@ public:
             return;
         form_.clear();
         appendSearchForm(s, form_);
-        found = pattern_.foundIn(form_);
+        for (const SearchPattern& pattern : patterns_)
+            found = found || pattern.foundIn(form_);
     }
     // Every string a record may hold, whatever its layout: its bytes as
     // 8-bit characters and as 16-bit characters at both alignments.
@@ -172,13 +173,13 @@ public:
     }
 
 private:
-    const SearchPattern& pattern_;
+    const std::vector<SearchPattern>& patterns_;
     std::u32string form_;
 };
 
 } // namespace
 
-WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern) {
+WorkbookScan scanWorkbook(const CompoundFile& file, const std::vector<SearchPattern>& patterns) {
     const auto stream = file.stream(u"Workbook");
     if (!stream)
         throw FormatError("no Workbook stream (older than Excel 97)");
@@ -197,7 +198,7 @@ WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern
         readU16(records[0].data, 0) != kBiff8 || readU16(records[0].data, 2) != kGlobals)
         throw FormatError("not a BIFF8 workbook");
 
-    Search search(pattern);
+    Search search(patterns);
     WorkbookScan scan;
     bool otherThanText = false;
     bool localizedFormat = false;
@@ -317,8 +318,11 @@ WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern
 
     // Numbers, dates, booleans and formulas show as ASCII (and, in some
     // languages, as Latin words) in a cell's formula text.
+    bool anyLatin = false;
+    for (const SearchPattern& pattern : patterns)
+        anyLatin = anyLatin || pattern.isLatin();
     scan.mayHold =
-        search.found || (otherThanText && pattern.isLatin()) || (otherThanText && localizedFormat);
+        search.found || (otherThanText && anyLatin) || (otherThanText && localizedFormat);
     return scan;
 }
 

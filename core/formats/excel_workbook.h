@@ -20,8 +20,9 @@ struct WorkbookScan {
     std::vector<std::string> worksheets;
 };
 
-// Throws FormatError when the workbook is not a BIFF8 workbook, is encrypted,
-// has a sheet other than a visible plain worksheet, or does not parse.
-WorkbookScan scanWorkbook(const CompoundFile& file, const SearchPattern& pattern);
+// Whether any of `patterns` may be found. Throws FormatError when the
+// workbook is not a BIFF8 workbook, is encrypted, has a sheet other than a
+// visible plain worksheet, or does not parse.
+WorkbookScan scanWorkbook(const CompoundFile& file, const std::vector<SearchPattern>& patterns);
 
 } // namespace formats

@@ -17,6 +17,7 @@
 #include "support/binary_documents.h"
 #include "support/fake_window.h"
 #include "support/temp_folder.h"
+#include "support/zip_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,16 @@ std::string withCompressedPieces(const std::string& file) {
 
 // ---------------------------------------------------------------- fixture
 
+// One question: the office's answer as we expect it (none: either), and the
+// prescan's answer where it is known: "certainly not" where the text is
+// outside what the operation searches or nowhere.
+struct Question {
+    std::string document;
+    std::string find;
+    std::optional<bool> officeFinds;
+    std::optional<bool> prescanMaybe;
+};
+
 class PrescanOffice : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -179,6 +190,19 @@ protected:
         const fs::path compressed = folder_->path() / "made" / "compressed.doc";
         writeFile(compressed, withCompressedPieces(readFile(documents_.at("latin"))));
         documents_["compressed"] = compressed;
+        // The same documents as .docx, and one with tracked changes.
+        docs["tracked"] = text(
+            "<text:tracked-changes><text:changed-region text:id=\"ct1\"><text:deletion>"
+            "<office:change-info><dc:creator>A</dc:creator><dc:date>2020-01-01T00:00:00</dc:date>"
+            "</office:change-info><text:p>删除文字</text:p></text:deletion></text:changed-region>"
+            "<text:changed-region text:id=\"ct2\"><text:insertion><office:change-info>"
+            "<dc:creator>A</dc:creator><dc:date>2020-01-01T00:00:00</dc:date></office:change-info>"
+            "</text:insertion></text:changed-region></text:tracked-changes>"
+            "<text:p>前文<text:change text:change-id=\"ct1\"/>后文<text:change-start "
+            "text:change-id=\"ct2\"/>插入文字<text:change-end text:change-id=\"ct2\"/>结束"
+            "</text:p>");
+        packages_ = office_testing::makeDocuments(docs, "docx", folder_->path() / "packages");
+        standIns(packages_, "doc");
 
         const auto cell = [](const std::string& formula, const std::string& type,
                              const std::string& value) {
@@ -210,6 +234,17 @@ protected:
                                   "</table:table-cell>"}}}})},
         };
         workbooks_ = office_testing::makeDocuments(books, "xls", folder_->path() / "made");
+        books["twosheets"] = office_testing::flatSpreadsheet(
+            {Sheet{"一", {{"共用文字", "1"}}}, Sheet{"二", {{"other", "共用文字"}}}});
+        packageBooks_ = office_testing::makeDocuments(books, "xlsx", folder_->path() / "packages");
+        // Inline strings, which the office does not write.
+        const fs::path inlined = folder_->path() / "packages" / "inline.xlsx";
+        binary_documents::WorkbookParts parts;
+        parts.sheets.emplace_back("行内", "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><t>行内"
+                                          "</t></r><r><t>文字</t></r></is></c></row>");
+        writeFile(inlined, binary_documents::workbookPackage(parts));
+        packageBooks_["inline"] = inlined;
+        standIns(packageBooks_, "xls");
     }
 
     static void TearDownTestSuite() {
@@ -233,12 +268,38 @@ protected:
     }
 
     // The office's Find on the main text (the server answers as Word does).
+    // A server that opens only .doc and .xls answers for a package through
+    // the office's own conversion of it: the package as the office reads it.
+    static void standIns(const std::map<std::string, fs::path>& packages,
+                         const std::string& format) {
+        std::vector<fs::path> sources;
+        for (const auto& [name, path] : packages)
+            sources.push_back(path);
+        const auto converted =
+            office_testing::convert(sources, format, folder_->path() / ("as-" + format));
+        for (std::size_t i = 0; i < sources.size(); ++i)
+            standIn_[sources[i]] = converted[i];
+    }
+
+    // Opens a document, or its stand-in when the server refuses its format.
+    static Object open(const Object& application, const char* collection,
+                       const fs::path& document) {
+        const Object documents = application.get(collection).toObject();
+        try {
+            return documents.call("Open", {Value(document.string())}).toObject();
+        } catch (const automation::Error&) {
+            const auto standIn = standIn_.find(document);
+            if (standIn == standIn_.end())
+                throw;
+            return documents.call("Open", {Value(standIn->second.string())}).toObject();
+        }
+    }
+
     static bool wordFinds(const fs::path& document, const std::string& text) {
         if (!word_)
             word_ = new Object(libreoffice::createWordApplication());
         const Object& word = *word_;
-        const Object doc =
-            word.get("Documents").toObject().call("Open", {Value(document.string())}).toObject();
+        const Object doc = open(word, "Documents", document);
         const bool found = doc.get("Content")
                                .toObject()
                                .get("Find")
@@ -255,8 +316,7 @@ protected:
         if (!excel_)
             excel_ = new Object(libreoffice::createExcelApplication());
         const Object& excel = *excel_;
-        const Object book =
-            excel.get("Workbooks").toObject().call("Open", {Value(workbook.string())}).toObject();
+        const Object book = open(excel, "Workbooks", workbook);
         bool found = false;
         std::vector<std::string> names;
         const auto count = book.get("Worksheets").toObject().get("Count").toInteger();
@@ -270,10 +330,19 @@ protected:
         return {found, names};
     }
 
+    static void askWord(const std::map<std::string, fs::path>& documents,
+                        const std::vector<Question>& questions);
+    static void askExcel(const std::map<std::string, fs::path>& workbooks,
+                         const std::vector<Question>& questions);
+
     static std::string reason_;
     static TempFolder* folder_;
     static std::map<std::string, fs::path> documents_;
     static std::map<std::string, fs::path> workbooks_;
+    // The same as .docx and .xlsx packages, and some only as packages.
+    static std::map<std::string, fs::path> packages_;
+    static std::map<std::string, fs::path> packageBooks_;
+    static std::map<fs::path, fs::path> standIn_;
     // One office for the Word questions, one for the Excel questions.
     static Object* word_;
     static Object* excel_;
@@ -283,49 +352,23 @@ std::string PrescanOffice::reason_;
 TempFolder* PrescanOffice::folder_ = nullptr;
 std::map<std::string, fs::path> PrescanOffice::documents_;
 std::map<std::string, fs::path> PrescanOffice::workbooks_;
+std::map<std::string, fs::path> PrescanOffice::packages_;
+std::map<std::string, fs::path> PrescanOffice::packageBooks_;
+std::map<fs::path, fs::path> PrescanOffice::standIn_;
 Object* PrescanOffice::word_ = nullptr;
 Object* PrescanOffice::excel_ = nullptr;
 
-// One question: the office's answer as we expect it (none: either), and the
-// prescan's answer where it is known: "certainly not" where the text is
-// outside what the operation searches or nowhere.
-struct Question {
-    std::string document;
-    std::string find;
-    std::optional<bool> officeFinds;
-    std::optional<bool> prescanMaybe;
-};
-
-TEST_F(PrescanOffice, WordMaybeWhereverTheOfficeFindsTheText) {
-    const std::vector<Question> questions{
-        {"body", "合同编号", true, true},
-        {"body", "acme corp", true, true},
-        {"body", "ht-2019 由", true, true},
-        {"body", "不存在的词", false, false},
-        {"table", "甲方名称", true, true},
-        {"table", "table cell TEXT", true, true},
-        {"table", "名称Table", false, false},
-        {"split", "mixed case split 文字", true, true},
-        {"field", "tel: acme 公司 corp", true, true},
-        {"field", "ACME 公司", true, true},
-        {"field", "page", true, true},
-        {"header", "页眉专有文字", false, false},
-        {"footnote", "脚注专有文字", false, false},
-        {"textbox", "文本框专有文字", false, false},
-        {"comment", "批注专有文字", false, false},
-        {"latin", "hELLO wORLD", true, true},
-        {"latin", "straße 合同", true, true},
-        {"latin", "world to", false, false},
-        {"compressed", "hELLO wORLD", true, true},
-        {"compressed", "from STRASSE", std::nullopt, std::nullopt},
-        {"compressed", "straße 合同", true, true},
-        {"compressed", "world to", false, false},
-    };
+// Asks the office and the prescan each question whose document is in
+// `documents`.
+void PrescanOffice::askWord(const std::map<std::string, fs::path>& documents,
+                            const std::vector<Question>& questions) {
     for (const Question& q : questions) {
-        SCOPED_TRACE(q.document + " / " + q.find);
-        const fs::path path = documents_.at(q.document);
-        const bool office = wordFinds(path, q.find);
-        const bool maybe = formats::wordFileMayHold(path, q.find);
+        const auto it = documents.find(q.document);
+        if (it == documents.end())
+            continue;
+        SCOPED_TRACE(it->second.filename().string() + " / " + q.find);
+        const bool office = wordFinds(it->second, q.find);
+        const bool maybe = formats::wordFileMayHold(it->second, q.find);
         if (q.officeFinds) {
             EXPECT_EQ(office, *q.officeFinds);
         }
@@ -336,6 +379,49 @@ TEST_F(PrescanOffice, WordMaybeWhereverTheOfficeFindsTheText) {
             EXPECT_EQ(maybe, *q.prescanMaybe);
         }
     }
+}
+
+const std::vector<Question> kWordQuestions{
+    {"body", "合同编号", true, true},
+    {"body", "acme corp", true, true},
+    {"body", "ht-2019 由", true, true},
+    {"body", "不存在的词", false, false},
+    {"table", "甲方名称", true, true},
+    {"table", "table cell TEXT", true, true},
+    {"table", "名称Table", false, false},
+    {"split", "mixed case split 文字", true, true},
+    {"field", "tel: acme 公司 corp", true, true},
+    {"field", "ACME 公司", true, true},
+    {"field", "page", true, true},
+    {"header", "页眉专有文字", false, false},
+    {"footnote", "脚注专有文字", false, false},
+    {"textbox", "文本框专有文字", false, false},
+    {"comment", "批注专有文字", false, false},
+    {"latin", "hELLO wORLD", true, true},
+    {"latin", "straße 合同", true, true},
+    {"latin", "world to", false, false},
+    {"compressed", "hELLO wORLD", true, true},
+    {"compressed", "from STRASSE", std::nullopt, std::nullopt},
+    {"compressed", "straße 合同", true, true},
+    {"compressed", "world to", false, false},
+};
+
+TEST_F(PrescanOffice, WordMaybeWhereverTheOfficeFindsTheText) {
+    askWord(documents_, kWordQuestions);
+}
+
+TEST_F(PrescanOffice, WordPackagesMaybeWhereverTheOfficeFindsTheText) {
+    askWord(packages_, kWordQuestions);
+    askWord(packages_, {{"tracked", "插入文字结束", true, true},
+                        {"tracked", "前文后文", std::nullopt, true},
+                        {"tracked", "删除文字", std::nullopt, true},
+                        {"tracked", "后文删除", std::nullopt, false},
+                        {"tracked", "不存在的词", false, false}});
+    // Several texts at once: "maybe" when any one may be there.
+    EXPECT_TRUE(formats::wordFileMayHold(packages_.at("body"),
+                                         std::vector<std::string>{"不存在的词", "acme corp"}));
+    EXPECT_FALSE(formats::wordFileMayHold(packages_.at("header"),
+                                          std::vector<std::string>{"不存在的词", "页眉专有文字"}));
 }
 
 TEST_F(PrescanOffice, CompressedPiecesReadAsTheOfficeWroteThem) {
@@ -349,20 +435,15 @@ TEST_F(PrescanOffice, CompressedPiecesReadAsTheOfficeWroteThem) {
     EXPECT_EQ(back[0].bodyParagraphs(), std::vector<std::string>{"Hello World from Straße 合同"});
 }
 
-TEST_F(PrescanOffice, ExcelMaybeWhereverTheOfficeFindsTheText) {
-    const std::vector<Question> questions{
-        {"shared", "合同编号", true, true},   {"shared", "不存在", false, false},
-        {"literal", "签订", true, true},      {"literal", "合同", false, false},
-        {"result", "合同", false, true},      {"sheetname", "年度报表", true, true},
-        {"sheetname", "季度", false, false},  {"protected", "机密", true, true},
-        {"number", "2019", true, true},       {"number", "合同", false, false},
-        {"date", "2019", std::nullopt, true}, {"date", "合同", false, false},
-    };
+void PrescanOffice::askExcel(const std::map<std::string, fs::path>& workbooks,
+                             const std::vector<Question>& questions) {
     for (const Question& q : questions) {
-        SCOPED_TRACE(q.document + " / " + q.find);
-        const fs::path path = workbooks_.at(q.document);
-        const auto [office, names] = excelFinds(path, q.find);
-        const auto answer = formats::workbookFileMayHold(path, q.find);
+        const auto it = workbooks.find(q.document);
+        if (it == workbooks.end())
+            continue;
+        SCOPED_TRACE(it->second.filename().string() + " / " + q.find);
+        const auto [office, names] = excelFinds(it->second, q.find);
+        const auto answer = formats::workbookFileMayHold(it->second, q.find);
         if (q.officeFinds) {
             EXPECT_EQ(office, *q.officeFinds);
         }
@@ -377,6 +458,27 @@ TEST_F(PrescanOffice, ExcelMaybeWhereverTheOfficeFindsTheText) {
             EXPECT_EQ(answer.worksheets, names);
         }
     }
+}
+
+const std::vector<Question> kExcelQuestions{
+    {"shared", "合同编号", true, true},   {"shared", "不存在", false, false},
+    {"literal", "签订", true, true},      {"literal", "合同", false, false},
+    {"result", "合同", false, true},      {"sheetname", "年度报表", true, true},
+    {"sheetname", "季度", false, false},  {"protected", "机密", true, true},
+    {"number", "2019", true, true},       {"number", "合同", false, false},
+    {"date", "2019", std::nullopt, true}, {"date", "合同", false, false},
+};
+
+TEST_F(PrescanOffice, ExcelMaybeWhereverTheOfficeFindsTheText) {
+    askExcel(workbooks_, kExcelQuestions);
+}
+
+TEST_F(PrescanOffice, WorkbookPackagesMaybeWhereverTheOfficeFindsTheText) {
+    askExcel(packageBooks_, kExcelQuestions);
+    askExcel(packageBooks_, {{"twosheets", "共用文字", true, true},
+                             {"twosheets", "文字other", false, false},
+                             {"inline", "行内文字", true, true},
+                             {"inline", "不存在", false, false}});
 }
 
 // ---------------------------------------------------------------- same results
