@@ -10,6 +10,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string_view>
 
@@ -47,6 +48,26 @@ struct Handle {
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
+};
+
+// The request handle. A cancellation may close it from another thread, which
+// ends the call waiting on it; it is closed once, by whichever comes first.
+class RequestHandle {
+public:
+    explicit RequestHandle(HINTERNET handle) : h(handle) {}
+    ~RequestHandle() { close(); }
+    RequestHandle(const RequestHandle&) = delete;
+    RequestHandle& operator=(const RequestHandle&) = delete;
+
+    void close() {
+        if (h && !closed_.exchange(true))
+            WinHttpCloseHandle(h);
+    }
+
+    HINTERNET const h;
+
+private:
+    std::atomic<bool> closed_{false};
 };
 
 std::string_view trim(std::string_view s) {
@@ -92,7 +113,14 @@ bool isTimeout(DWORD code) {
     return code == ERROR_WINHTTP_TIMEOUT || code == WSAETIMEDOUT || code == ERROR_TIMEOUT;
 }
 
+bool isCancelled(const Request& request) {
+    return request.cancellation && request.cancellation->cancelled();
+}
+
 [[noreturn]] void failed(const Request& request, DWORD code, const std::string& phase) {
+    // A call fails once a cancellation has closed its handle.
+    if (isCancelled(request))
+        throw Cancelled(request.url);
     if (isTimeout(code))
         timedOut(request, phase);
     throw HttpError("无法访问 " + request.url + "：" + describe(code) +
@@ -193,6 +221,8 @@ long long announcedLength(const Response& response) {
 } // namespace
 
 Response send(const Request& request) {
+    if (isCancelled(request))
+        throw Cancelled(request.url);
     if (request.method.empty() || hasLineBreak(request.method) ||
         request.method.find_first_of(" \t") != std::string::npos)
         throw HttpError("请求方法 \"" + request.method + "\" 无效：" + request.url);
@@ -240,12 +270,14 @@ Response send(const Request& request) {
     if (!connection.h)
         failed(request, GetLastError(), "准备请求");
     const std::wstring method = toWide(request.method);
-    Handle handle(
+    RequestHandle handle(
         WinHttpOpenRequest(connection.h, method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES,
                            parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     if (!handle.h)
         failed(request, GetLastError(), "准备请求");
+    // A cancellation ends the call waiting on the request.
+    const Cancellation::Watch watch(request.cancellation, [&handle] { handle.close(); });
 
     // A secure request stays secure: a redirect from https to http is not
     // followed, and refused below.
@@ -299,6 +331,8 @@ Response send(const Request& request) {
     // call outlasts the receive limit or what is left of the total.
     std::string piece(readPiece, '\0');
     while (request.method != "HEAD") {
+        if (isCancelled(request))
+            throw Cancelled(request.url);
         clock.apply("接收应答");
         DWORD available = 0;
         DWORD got = 0;
