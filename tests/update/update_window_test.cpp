@@ -2,6 +2,7 @@
 // download host.
 
 #include "core/config/version_files.h"
+#include "core/text/encoding.h"
 #include "progressbutton/prog_button.h"
 #include "support/fake_desktop.h"
 #include "support/loopback_server.h"
@@ -50,7 +51,7 @@ fs::path u8(const char* utf8) {
     return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8)));
 }
 
-QString text(const std::string& s) {
+QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
@@ -190,6 +191,10 @@ private:
     }
 
 private slots:
+    // The files of a Chinese system, whatever this one's code page.
+    void initTestCase() { text::setAnsiCodeSet("CP936"); }
+    void cleanupTestCase() { text::setAnsiCodeSet(""); }
+
     void init() {
         server = std::make_unique<LoopbackServer>(
             [this](const std::string& request) { return site(request); });
@@ -218,13 +223,13 @@ private slots:
         form.Form_Load();
         QCOMPARE(form.Text1->text(), QString("1.5.8"));
         QCOMPARE(form.Text2->text(), QString("1.5.9"));
-        QCOMPARE(form.Text3->text(), text(" " + server->url("/share/ok")));
+        QCOMPARE(form.Text3->text(), qs(" " + server->url("/share/ok")));
         QCOMPARE(form.Text4->text(), QString::fromUtf8(" 自动下载覆盖"));
         // The line break inside the notes is lost.
         QCOMPARE(form.Text5->toPlainText(), QString::fromUtf8(" 修正若干问题增加说明"));
         QCOMPARE(form.sharePageUrl(), server->url("/share/ok"));
         QCOMPARE(readFile(config::updateInformationFile(run->app.path())),
-                 allFields(server->url("/share/ok")) + "\r\n");
+                 text::utf8ToAnsi(allFields(server->url("/share/ok"))) + "\r\n");
         QVERIFY(run->desktop.boxes.empty());
         QVERIFY(!form.Command1->isVisibleTo(&form));
 
@@ -291,7 +296,7 @@ private slots:
         auto& form = *run->form;
         form.Form_Load();
         QCOMPARE(form.Text2->text(), QString("1.5.9"));
-        QCOMPARE(form.Text3->text(), text(" " + server->url("/share/ok")));
+        QCOMPARE(form.Text3->text(), qs(" " + server->url("/share/ok")));
         QCOMPARE(form.Text4->text(), QString());
         QCOMPARE(form.Text5->toPlainText(), QString());
         QTest::qWait(100);
@@ -321,8 +326,8 @@ private slots:
         auto& form = *run->form;
         form.Form_Load();
         QTRY_COMPARE(run->desktop.boxes.size(), std::size_t(1));
-        QCOMPARE(text(run->desktop.boxes[0].text), kLinkError);
-        QCOMPARE(text(run->desktop.boxes[0].title), QString::fromUtf8("系统提示"));
+        QCOMPARE(qs(run->desktop.boxes[0].text), kLinkError);
+        QCOMPARE(qs(run->desktop.boxes[0].title), QString::fromUtf8("系统提示"));
         QCOMPARE(run->desktop.boxes[0].flags, 64);
         QVERIFY(!form.Command1->isVisibleTo(&form));
         QVERIFY(form.Command2->isVisibleTo(&form));
@@ -342,7 +347,7 @@ private slots:
         auto run = makeRun();
         run->form->Form_Load();
         QTRY_COMPARE(run->desktop.boxes.size(), std::size_t(1));
-        QCOMPARE(text(run->desktop.boxes[0].text), kLinkError);
+        QCOMPARE(qs(run->desktop.boxes[0].text), kLinkError);
         QVERIFY(run->form->Command2->isVisibleTo(run->form.get()));
     }
 
@@ -355,7 +360,7 @@ private slots:
             TempFolder& app = run->app;
             run->form->Form_Load();
             QTRY_VERIFY2(!run->desktop.boxes.empty(), name);
-            QCOMPARE(text(run->desktop.boxes[0].text), kLinkError);
+            QCOMPARE(qs(run->desktop.boxes[0].text), kLinkError);
             QVERIFY(run->form->Command2->isVisibleTo(run->form.get()));
             QVERIFY(!finished(*run->form));
             // Only toconfigure/ is in the application folder; nothing beside it.
