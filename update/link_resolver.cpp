@@ -51,7 +51,8 @@ void LinkResolver::deliver(unsigned generation, bool ok, const std::string& text
     if (generation != generation_)
         return;
     // The thread has posted its outcome as its last act.
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     cancellation_.reset();
     if (ok)
         emit resolved(text);
