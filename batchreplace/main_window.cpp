@@ -275,7 +275,9 @@ void Form1::Form_Load() {
     wjsf();
     writeVersionFile();
     setWindowTitle(q("晴木V" + versionText()));
-    detectSuites();
+    Officebb();
+    WPSV8bb();
+    WPSV9bb();
     Timer1->stop();
     clearModeOptions();
     Dir1->setEnabled(false);
@@ -284,7 +286,8 @@ void Form1::Form_Load() {
 }
 
 void Form1::wjsf() {
-    const std::vector<std::string> messages = support_files::wjsf(appFolder_, payloads_);
+    const std::vector<std::string> messages =
+        support_files::writeMissingSupportFiles(appFolder_, payloads_);
     if (messages.empty())
         return;
     std::string text;
@@ -311,18 +314,26 @@ void Form1::writeVersionFile() {
 }
 
 void Form1::CheckForUpdate() {
-    const update_check::UpdateCheckResult r = update_check::CheckForUpdate(appFolder_);
-    versionPageUrl_ = r.versionPageUrl;
-    if (r.gjgxCaption)
-        gjgx->setTitle(menuText(*r.gjgxCaption));
-    gxqk->setText(menuText(r.gxqkCaption));
-    gxqk->setEnabled(r.gxqkEnabled);
-    if (r.timer1Enabled)
+    const update_check::VersionInformation found = update_check::readVersionInformation(appFolder_);
+    versionPageUrl_ = found.versionPageUrl;
+    if (found.isNewer()) {
+        gjgx->setTitle("工具更新了");
+        gxqk->setText(menuText("最新版本（ " + *found.offeredVersion + "）点击更新"));
+        gxqk->setEnabled(true);
         Timer1->start();
+    } else {
+        // Anything unknown counts as no newer version.
+        gxqk->setText("没有最新版本");
+        gxqk->setEnabled(false);
+    }
 }
 
 void Form1::Timer1_Timer() {
-    setWindowTitle(q(update_check::titleAfterTick(windowTitle().toStdString())));
+    // The caption grows by the notice until it reaches 60 UTF-16 code units,
+    // then starts over from the fixed title.
+    const QString caption = windowTitle();
+    setWindowTitle(caption.size() < 60 ? caption + "    有更新了 "
+                                       : QString("批量替换Word--excel文档内容 "));
 }
 
 void Form1::showError(const std::string& text) {
@@ -335,11 +346,15 @@ namespace {
 class DetectionAdapter : public detection::DetectionView {
 public:
     explicit DetectionAdapter(Form1& form) : form_(form) {}
-    void setModeOptionEnabled(detection::ModeOption option, bool enabled) override {
-        QRadioButton* options[] = {form_.Option1, form_.Option2, form_.Option3, form_.Option4};
-        options[static_cast<int>(option) - 1]->setEnabled(enabled);
+    void setModeEnabled(detection::DocumentMode mode, bool enabled) override {
+        using detection::DocumentMode;
+        QRadioButton* option = mode == DocumentMode::WordDoc    ? form_.Option1
+                               : mode == DocumentMode::ExcelXls ? form_.Option2
+                               : mode == DocumentMode::WpsDoc   ? form_.Option3
+                                                                : form_.Option4;
+        option->setEnabled(enabled);
     }
-    void rz(const std::string& journalLine) override { form_.rz(journalLine); }
+    void writeJournal(const std::string& entry) override { form_.rz(entry); }
 
 private:
     Form1& form_;
@@ -347,21 +362,34 @@ private:
 
 } // namespace
 
-void Form1::detectSuites() {
+void Form1::detectSuite(detection::SuiteProbe probe) {
     DetectionAdapter view(*this);
+    probe(registry_, view, detectionStatus_);
     // The caption is the lines joined by CR LF; a Qt label breaks at LF.
     QStringList lines;
-    for (const std::string& line : detection::detectSuites(registry_, view))
+    for (const std::string& line : detectionStatus_)
         lines << q(line);
     Label2->setText(lines.join('\n'));
 }
 
+void Form1::Officebb() {
+    detectSuite(&detection::probeMicrosoftOffice);
+}
+
+void Form1::WPSV8bb() {
+    detectSuite(&detection::probeWpsV8);
+}
+
+void Form1::WPSV9bb() {
+    detectSuite(&detection::probeWpsV9);
+}
+
 void Form1::Wordjc() {
-    detection::Wordjc({registry_, desktop_, processes_});
+    detection::guardOpenWordDocuments({registry_, desktop_, processes_});
 }
 
 void Form1::Exceljc() {
-    detection::Exceljc({registry_, desktop_, processes_});
+    detection::guardOpenExcelWorkbooks({registry_, desktop_, processes_});
 }
 
 void Form1::clearModeOptions() {

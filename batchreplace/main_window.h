@@ -5,6 +5,7 @@
 
 #include "batchreplace/folder_lists.h"
 #include "core/automation/automation.h"
+#include "core/detection/suite_detection.h"
 #include "core/engines/run.h"
 #include "core/journal.h"
 #include "core/platform/desktop.h"
@@ -152,8 +153,12 @@ private:
     void buildMenus();
     // Sets the file pattern, caption and prompts of a mode and enables the lists.
     void chooseMode(const char* pattern, QPushButton* button, const char* caption);
-    // Runs the three office-suite detections.
-    void detectSuites();
+    // The office-suite detections: each probes its suite, writes its line
+    // into `Label2` and enables or disables the suite's mode options.
+    void Officebb(); // Microsoft Office
+    void WPSV8bb();  // WPS up to version 8
+    void WPSV9bb();  // WPS from version 9
+    void detectSuite(detection::SuiteProbe probe);
     // The open-document guards for Word documents and Excel workbooks.
     void Wordjc();
     void Exceljc();
@@ -187,5 +192,7 @@ private:
     QString currentDrive_;
     support_files::PayloadSource payloads_;
     std::string versionPageUrl_;
+    // The lines of `Label2`.
+    detection::StatusLines detectionStatus_;
     bool running_ = false;
 };

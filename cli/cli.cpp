@@ -134,8 +134,8 @@ std::size_t jobsOf(const Options& o, std::size_t documents) {
 class DetectionJournal : public detection::DetectionView {
 public:
     explicit DetectionJournal(journal::Journal journal) : journal_(std::move(journal)) {}
-    void setModeOptionEnabled(detection::ModeOption, bool) override {}
-    void rz(const std::string& journalLine) override { (void)journal_.rz(journalLine); }
+    void setModeEnabled(detection::DocumentMode, bool) override {}
+    void writeJournal(const std::string& entry) override { (void)journal_.rz(entry); }
 
 private:
     journal::Journal journal_;

@@ -122,6 +122,9 @@ void InetTransfer::Cancel() {
     abandon();
     ++generation_;
     executing_ = false;
+    // What was spooled goes too.
+    spool_.reset();
+    spooled_ = readPosition_ = 0;
 }
 
 void InetTransfer::abandon() {

@@ -97,7 +97,8 @@ public:
     // The largest body that is spooled; a larger one fails with state 11.
     qint64 maxBodyBytes = qint64(1) << 30;
 
-    // Abandons the transfer under way; no further states arrive.
+    // Abandons the transfer under way: no further states arrive, and what it
+    // spooled is dropped.
     void Cancel();
 
 signals:

@@ -52,7 +52,7 @@ void Form1::Form_Load() {
     // 1-3. The installed version (the last line of dqbb.ini), the version
     //    page's address (配置.ini) and the version the page offers. A page
     //    that cannot be fetched, or that carries no version, offers nothing.
-    versions_ = update_check::ReadVersionInformation(appFolder_, fetchPage_);
+    versions_ = update_check::readVersionInformation(appFolder_, fetchPage_);
     Text1->setText(QString::fromStdString(versions_.currentVersion.value_or(std::string())));
     Text2->setText(QString::fromStdString(versions_.offeredVersion.value_or(std::string())));
     versionsKnown_ = versions_.currentVersion.has_value() && versions_.offeredVersion.has_value();

@@ -4,21 +4,21 @@
 #include "core/config/version_files.h"
 #include "core/text/paths.h"
 #include "core/updater/download.h"
-#include "core/updater/share_link.h"
 #include "desktop/twips.h"
 #include "progressbutton/prog_button.h"
 #include "update/inet_transfer.h"
+#include "update/link_resolver.h"
 #include "update/web_view.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <exception>
 #include <limits>
@@ -116,13 +116,41 @@ Form2::Form2(fs::path appFolder, platform::DesktopServices& desktop,
     Command1->setVisible(false);
 
     Inet1 = new InetTransfer(this);
+    resolver_ = new LinkResolver(this);
+    // One chunk of the download per turn of the event loop.
+    chunkTimer_ = new QTimer(this);
+    chunkTimer_->setSingleShot(true);
+    chunkTimer_->setInterval(0);
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Inet1, &InetTransfer::StateChanged, this, &Form2::Inet1_StateChanged);
+    connect(resolver_, &LinkResolver::resolved, this, &Form2::executeTransfer);
+    connect(resolver_, &LinkResolver::failed, this, [this] { linkError(); });
+    connect(chunkTimer_, &QTimer::timeout, this, &Form2::nextChunk);
 }
 
-Form2::~Form2() = default;
+Form2::~Form2() {
+    stopWork();
+}
+
+bool Form2::working() const {
+    return resolver_->running() || Inet1->StillExecuting() || chunkLoop_ != nullptr;
+}
+
+void Form2::stopWork() {
+    resolver_->stop();
+    Inet1->Cancel();
+    chunkTimer_->stop();
+    // The partial file and a download folder made for it go with them.
+    chunkLoop_.reset();
+    downloadFile_.reset();
+}
+
+void Form2::closeEvent(QCloseEvent* event) {
+    stopWork();
+    QWidget::closeEvent(event);
+}
 
 void Form2::Form_Load() {
     // 1. The installed version, as the splash read it.
@@ -202,20 +230,21 @@ void Form2::Command1_Click() {
         Label3->setText(QString());
         ProgButton1->setMax(100);
         ProgButton1->setValue(0);
-        resolveAndExecute();
+        // The resolution goes on while the window works; the transfer
+        // starts when it is done (executeTransfer).
+        resolver_->start(sharePageUrl_, shareBase_);
     } catch (const std::exception&) {
         linkError();
     }
 }
 
-void Form2::resolveAndExecute() {
-    const std::string framePath = FetchFramePath(sharePageUrl_, shareBase_);
-    const std::string sign = GetSign(framePath, shareBase_);
-    const std::string reply = PostDownProcess(sign, shareBase_);
-    const std::string fileUrl = BuildFileUrl(reply);
-    const std::string location = GetRedirectLocation(fileUrl);
-    // An empty or unusable location is refused here, as a link error.
-    Inet1->Execute(location, "GET");
+void Form2::executeTransfer(const std::string& location) {
+    try {
+        // An empty or unusable location is refused here, as a link error.
+        Inet1->Execute(location, "GET");
+    } catch (const std::exception&) {
+        linkError();
+    }
 }
 
 void Form2::linkError() {
@@ -320,37 +349,39 @@ void Form2::download() {
     downloadFileName_ = name;
 
     // 2-3. download/ and the file, written under a partial name until whole.
-    const fs::path downloaded = appFolder_ / "download" / text::pathFromUtf8(name);
-    WholeFileWriter file(downloaded);
+    downloadFile_ =
+        std::make_unique<WholeFileWriter>(appFolder_ / "download" / text::pathFromUtf8(name));
     std::string error;
-    if (!file.open(error)) {
+    if (!downloadFile_->open(error)) {
+        downloadFile_.reset();
         offerManualDownload(error + "。请手动下载复制到该文件夹下覆盖即可！");
         return;
     }
 
-    // 4-6. The size and the bar's maximum.
-    const float size = downloadSizeOf(Inet1->GetHeader("Content-length"));
-    ProgButton1->setMax(roundToInt32(size));
-    const QPointer<Form2> self(this);
-    QCoreApplication::processEvents();
-    if (!self)
-        return;
+    // 4-6. The size and the bar's maximum; the chunks follow turn by turn,
+    //    the window handling its events in between.
+    downloadSize_ = downloadSizeOf(Inet1->GetHeader("Content-length"));
+    ProgButton1->setMax(roundToInt32(downloadSize_));
+    chunkLoop_ = std::make_unique<ChunkLoop>(
+        [this](int chunkSize) { return Inet1->GetChunk(chunkSize); }, *downloadFile_,
+        contentLengthOf(Inet1->GetHeader("Content-length")), Inet1->url());
+    chunkTimer_->start();
+}
 
-    // 7-8. Chunk by chunk, with the progress shown after each; the window
-    //    lets pending events run, and may be gone when they have.
-    const ChunkLoopResult loop =
-        copyChunks([this](int chunkSize) { return Inet1->GetChunk(chunkSize); }, file,
-                   contentLengthOf(Inet1->GetHeader("Content-length")),
-                   [this, &self, size](std::int64_t received) {
-                       Label3->setText(q(progressText(received, size)));
-                       ProgButton1->setValue(roundToInt32(static_cast<double>(received)));
-                       QCoreApplication::processEvents();
-                       return !self.isNull();
-                   },
-                   Inet1->url());
-    switch (loop.outcome) {
-    case ChunkLoopResult::Outcome::Stopped:
+void Form2::nextChunk() {
+    if (!chunkLoop_)
         return;
+    // 7. One chunk, then its progress, and the window's turn.
+    if (chunkLoop_->step()) {
+        Label3->setText(q(progressText(chunkLoop_->received(), downloadSize_)));
+        ProgButton1->setValue(roundToInt32(static_cast<double>(chunkLoop_->received())));
+        chunkTimer_->start();
+        return;
+    }
+    const ChunkLoopResult loop = chunkLoop_->result();
+    chunkLoop_.reset();
+    const std::unique_ptr<WholeFileWriter> file = std::move(downloadFile_);
+    switch (loop.outcome) {
     case ChunkLoopResult::Outcome::WriteFailed:
         offerManualDownload(loop.error + "。请手动下载复制到该文件夹下覆盖即可！");
         return;
@@ -362,12 +393,14 @@ void Form2::download() {
     case ChunkLoopResult::Outcome::Complete:
         break;
     }
-    Label3->setText(q(finishedText(loop.received, size)));
+    // 8. The final line.
+    Label3->setText(q(finishedText(loop.received, downloadSize_)));
 
     // 10, 12. The whole file takes its place in download/, then replaces
     //    the installed one; success is announced only when both are done.
-    if (!file.commit(error) ||
-        !replaceWithCopy(downloaded, appFolder_ / text::pathFromUtf8(name), error)) {
+    std::string error;
+    const fs::path installed = appFolder_ / text::pathFromUtf8(downloadFileName_);
+    if (!file->commit(error) || !replaceWithCopy(file->target(), installed, error)) {
         offerManualDownload(error + "。请手动复制到该文件夹下覆盖即可！");
         return;
     }

@@ -7,6 +7,11 @@
 // the file in chunks of 1024 bytes into download/, and copies it over the
 // file of the same name in the application folder. When the link cannot be
 // resolved it offers the manual download instead.
+//
+// The resolution runs on a thread of its own and the download as events of
+// the window's thread, so the window keeps repainting, moving and answering
+// meanwhile. Closing it ends the work under way and leaves the application
+// folder as it was.
 
 #include "core/platform/desktop.h"
 #include "update/splash_window.h"
@@ -17,6 +22,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 class ProgButton;
@@ -25,10 +31,14 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace updater {
 
+class ChunkLoop;
 class InetTransfer;
+class LinkResolver;
+class WholeFileWriter;
 
 // Opens the share page for a download by hand (the web view, or the
 // system's browser).
@@ -57,10 +67,12 @@ public:
     static constexpr int kMaxRestarts = 3;
 
     // Load: versions, updata.ini, the three fields, then `Command1_Click`.
-    // Runs before the window is shown; a page that lacks the version or a
-    // field stops it with all buttons hidden.
+    // Runs before the window is shown and returns once the resolution has
+    // started; a page that lacks the version or a field stops it with all
+    // buttons hidden.
     void Form_Load();
-    // Finishes (caption "更新完成") or starts the automatic update.
+    // Finishes (caption "更新完成") or starts the automatic update: the
+    // resolution of the share link, after which the transfer starts.
     void Command1_Click();
     // Opens the share page for a download by hand.
     void Command2_Click();
@@ -75,6 +87,9 @@ public:
     const std::string& sharePageUrl() const { return sharePageUrl_; }
     std::int32_t contentLength() const { return contentLength_; }
     int restarts() const { return restarts_; }
+    // True while the resolution, the transfer or the writing of the file
+    // goes on.
+    bool working() const;
 
     // Controls, named as the layout names them.
     QLabel* Label6;
@@ -95,12 +110,21 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Closing ends the work under way.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
-    void resolveAndExecute();
+    // The resolution is done: the transfer starts from `location`.
+    void executeTransfer(const std::string& location);
     void linkError();
     void offerManualDownload(const std::string& message);
+    // State 12: the file is written chunk by chunk (`nextChunk`), then put in
+    // place.
     void download();
+    void nextChunk();
+    // Ends the resolution, the transfer and the writing of the file; what
+    // was written is removed.
+    void stopWork();
 
     std::filesystem::path appFolder_;
     platform::DesktopServices& desktop_;
@@ -113,6 +137,11 @@ private:
     std::int32_t contentLength_ = 0;
     int restarts_ = 0;
     bool centred_ = false;
+    LinkResolver* resolver_;
+    QTimer* chunkTimer_;
+    std::unique_ptr<WholeFileWriter> downloadFile_;
+    std::unique_ptr<ChunkLoop> chunkLoop_;
+    float downloadSize_ = 0;
 };
 
 } // namespace updater

@@ -96,11 +96,11 @@ void endProcessesNamed(platform::Processes& processes, std::string_view executab
         processes.terminate(process.id, error); // a failure leaves the others to be tried
 }
 
-void Wordjc(const GuardServices& services) {
+void guardOpenWordDocuments(const GuardServices& services) {
     runGuard(wordGuard, services);
 }
 
-void Exceljc(const GuardServices& services) {
+void guardOpenExcelWorkbooks(const GuardServices& services) {
     runGuard(excelGuard, services);
 }
 

@@ -18,10 +18,10 @@ struct GuardServices {
     platform::Processes& processes;
 };
 
-// `Wordjc`: guards against documents open in a running Word.
-void Wordjc(const GuardServices& services);
-// `Exceljc`: guards against workbooks open in a running Excel.
-void Exceljc(const GuardServices& services);
+// Guards against documents open in a running Word.
+void guardOpenWordDocuments(const GuardServices& services);
+// Guards against workbooks open in a running Excel.
+void guardOpenExcelWorkbooks(const GuardServices& services);
 
 // Ends every process of the executable name, ignoring every failure; the
 // program's own process is never among those ended.

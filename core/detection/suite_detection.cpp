@@ -12,8 +12,8 @@ namespace {
 // What differs between the three probes.
 struct Probe {
     std::string_view progId;
-    ModeOption firstOption;
-    ModeOption secondOption;
+    DocumentMode firstMode;
+    DocumentMode secondMode;
     // The line when the object's default member is the empty string.
     std::string_view emptyValueLine;
     std::string_view versionPrefix;
@@ -28,8 +28,8 @@ struct Probe {
 
 constexpr Probe officeProbe{
     "excel.Application",
-    ModeOption::Option1,
-    ModeOption::Option2,
+    DocumentMode::WordDoc,
+    DocumentMode::ExcelXls,
     "1、系统提示:不能运行Excel或wod程序,请检查是否已安装Microsoft Excel Word软件!",
     "1、本机系统提示: ",
     &officeVersionText,
@@ -40,8 +40,8 @@ constexpr Probe officeProbe{
 
 constexpr Probe wpsV8Probe{
     "ET.Application",
-    ModeOption::Option3,
-    ModeOption::Option4,
+    DocumentMode::WpsDoc,
+    DocumentMode::WpsXls,
     "2、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!",
     "2、系统wps提示:",
     &wpsV8VersionText,
@@ -52,8 +52,8 @@ constexpr Probe wpsV8Probe{
 
 constexpr Probe wpsV9Probe{
     "KET.Application",
-    ModeOption::Option3,
-    ModeOption::Option4,
+    DocumentMode::WpsDoc,
+    DocumentMode::WpsXls,
     // The newer server's empty-value line names V8 as well.
     "3、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!",
     "3、系统wps提示:",
@@ -106,8 +106,8 @@ void runProbe(const Probe& probe, const automation::Registry& registry, Detectio
 
         const automation::Value reported = application.get("Version");
         const double version = reported.toDouble();
-        view.setModeOptionEnabled(probe.firstOption, true);
-        view.setModeOptionEnabled(probe.secondOption, true);
+        view.setModeEnabled(probe.firstMode, true);
+        view.setModeEnabled(probe.secondMode, true);
 
         std::string line;
         if (probe.replacesCaption && isLibreOffice(name)) {
@@ -124,11 +124,11 @@ void runProbe(const Probe& probe, const automation::Registry& registry, Detectio
         // failure ends the probe where it happened.
         if (error.number != automation::errors::CannotCreateObject)
             return;
-        view.setModeOptionEnabled(probe.firstOption, false);
-        view.setModeOptionEnabled(probe.secondOption, false);
+        view.setModeEnabled(probe.firstMode, false);
+        view.setModeEnabled(probe.secondMode, false);
         appendLine(status, probe.cannotCreateLine);
-        view.rz(std::string(probe.journalPrefix) + std::to_string(error.number) + "错误描述：" +
-                error.description + "错误");
+        view.writeJournal(std::string(probe.journalPrefix) + std::to_string(error.number) +
+                          "错误描述：" + error.description + "错误");
     } catch (const std::exception&) {
         // A server failing in a way of its own is not error 429: silent end.
     }
@@ -160,23 +160,24 @@ std::string wpsV9VersionText(double v) {
     return v > 9 ? "已安装WPS-V9或以上版本" : "未知版本";
 }
 
-void Officebb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+void probeMicrosoftOffice(const automation::Registry& registry, DetectionView& view,
+                          StatusLines& status) {
     runProbe(officeProbe, registry, view, status);
 }
 
-void WPSV8bb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+void probeWpsV8(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
     runProbe(wpsV8Probe, registry, view, status);
 }
 
-void WPSV9bb(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
+void probeWpsV9(const automation::Registry& registry, DetectionView& view, StatusLines& status) {
     runProbe(wpsV9Probe, registry, view, status);
 }
 
 StatusLines detectSuites(const automation::Registry& registry, DetectionView& view,
                          StatusLines status) {
-    Officebb(registry, view, status);
-    WPSV8bb(registry, view, status);
-    WPSV9bb(registry, view, status);
+    probeMicrosoftOffice(registry, view, status);
+    probeWpsV8(registry, view, status);
+    probeWpsV9(registry, view, status);
     return status;
 }
 

@@ -11,33 +11,37 @@
 
 namespace detection {
 
-// The four document-mode options of the main window, by their number.
-enum class ModeOption { Option1 = 1, Option2 = 2, Option3 = 3, Option4 = 4 };
+// The four document modes, each a file kind and the suite that edits it.
+enum class DocumentMode { WordDoc, ExcelXls, WpsDoc, WpsXls };
 
-// The lines of the status label `Label2`, top to bottom; the caption is
-// them joined by CR LF. An empty first line: the caption begins with a line
-// break (the first line written was appended to an empty caption).
+// The lines of the detection's status text, top to bottom; the text is them
+// joined by CR LF. An empty first line: the text begins with a line break
+// (the first line written was appended to an empty text).
 using StatusLines = std::vector<std::string>;
 
-// What the detection changes in the main window besides the status label.
+// What the detection changes besides the status text: which document modes
+// can be chosen, and the journal.
 class DetectionView {
 public:
     virtual ~DetectionView() = default;
-    // Enables or disables one of the mode options.
-    virtual void setModeOptionEnabled(ModeOption option, bool enabled) = 0;
-    // `rz`, the window's journal writer: appends `journalLine`, dated, to the
-    // day's journal file.
-    virtual void rz(const std::string& journalLine) = 0;
+    // Lets the user choose `mode`, or not.
+    virtual void setModeEnabled(DocumentMode mode, bool enabled) = 0;
+    // Appends `entry`, dated, to the day's journal.
+    virtual void writeJournal(const std::string& entry) = 0;
 };
 
-// `Officebb`: probes Microsoft Office through Excel; line "1、". When the
-// Excel class is served by LibreOffice, the line names LibreOffice and its
-// version instead of claiming an Office version.
-void Officebb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
-// `WPSV8bb`: probes the older WPS spreadsheet server; line "2、".
-void WPSV8bb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
-// `WPSV9bb`: probes the newer WPS spreadsheet server; line "3、".
-void WPSV9bb(const automation::Registry& registry, DetectionView& view, StatusLines& status);
+// Probes Microsoft Office through Excel; line "1、", the word.doc and
+// excel.xls modes. When the Excel class is served by LibreOffice, the line
+// names LibreOffice and its version instead of claiming an Office version.
+void probeMicrosoftOffice(const automation::Registry& registry, DetectionView& view,
+                          StatusLines& status);
+// Probes the older WPS spreadsheet server; line "2、", the WPS modes.
+void probeWpsV8(const automation::Registry& registry, DetectionView& view, StatusLines& status);
+// Probes the newer WPS spreadsheet server; line "3、", the WPS modes.
+void probeWpsV9(const automation::Registry& registry, DetectionView& view, StatusLines& status);
+
+// One of the three probes above.
+using SuiteProbe = void (*)(const automation::Registry&, DetectionView&, StatusLines&);
 
 // The three probes in the order the start-up runs them, on a label that
 // holds `status` (empty at start); returns the label's lines.

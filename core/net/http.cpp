@@ -2,6 +2,7 @@
 #include "core/text/ascii.h"
 
 #include <string_view>
+#include <utility>
 
 // What the libcurl client (http_posix.cpp) and the WinHTTP client
 // (http_win.cpp) share.
@@ -20,6 +21,37 @@ std::string_view trim(std::string_view s) {
 }
 
 } // namespace
+
+void Cancellation::cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    if (action_) {
+        std::function<void()>* action = action_;
+        action_ = nullptr;
+        (*action)();
+    }
+}
+
+Cancellation::Watch::Watch(const Cancellation* cancellation, std::function<void()> action)
+    : cancellation_(cancellation), action_(std::move(action)) {
+    if (!cancellation_)
+        return;
+    std::lock_guard lock(cancellation_->mutex_);
+    if (cancellation_->cancelled_)
+        action_();
+    else
+        cancellation_->action_ = &action_;
+}
+
+Cancellation::Watch::~Watch() {
+    if (!cancellation_)
+        return;
+    std::lock_guard lock(cancellation_->mutex_);
+    if (cancellation_->action_ == &action_)
+        cancellation_->action_ = nullptr;
+}
+
+Cancelled::Cancelled(const std::string& url) : HttpError("访问 " + url + " 的请求已取消。") {}
 
 HttpError insecureRedirect(const std::string& url) {
     return HttpError("拒绝跟随 " + url + " 的重定向：它要从加密的 https 转到不加密的 http。" +

@@ -4,7 +4,10 @@
 // WinHTTP on Windows. Response bodies are bounded; transport failures raise
 // `net::HttpError`.
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +32,43 @@ struct Timeouts {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
+// Lets another thread end the requests that carry it: once `cancel` has been
+// called, a request under way ends promptly with `Cancelled`, and a request
+// started later does not go out at all. Thread-safe; it must outlive the
+// requests that carry it.
+class Cancellation {
+public:
+    Cancellation() = default;
+    Cancellation(const Cancellation&) = delete;
+    Cancellation& operator=(const Cancellation&) = delete;
+
+    void cancel();
+    bool cancelled() const { return cancelled_.load(); }
+
+    // For the clients: while a Watch lives, `cancel` runs its action once, on
+    // the cancelling thread; a Watch made after `cancel` runs it at once.
+    // Destroying a Watch waits for an action under way, so that what the
+    // action touches may be released right after. A null cancellation
+    // watches nothing.
+    class Watch {
+    public:
+        Watch(const Cancellation* cancellation, std::function<void()> action);
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+
+    private:
+        const Cancellation* cancellation_;
+        std::function<void()> action_;
+    };
+
+private:
+    mutable std::mutex mutex_;
+    std::atomic<bool> cancelled_{false};
+    // The action of the Watch that lives now.
+    mutable std::function<void()>* action_ = nullptr;
+};
+
 struct Request {
     std::string method = "GET";
     std::string url;
@@ -44,6 +84,8 @@ struct Request {
     // system's; empty: the system's. For servers of one's own (tests); the
     // WinHTTP client trusts the system's store only and refuses the request.
     std::string trustedCertificates;
+    // Ends the request from another thread; none: it runs to its end.
+    const Cancellation* cancellation = nullptr;
 };
 
 struct Response {
@@ -68,6 +110,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What a request raises when its cancellation ended it.
+class Cancelled : public HttpError {
+public:
+    explicit Cancelled(const std::string& url);
+};
+
 // The error for a redirect from https to http.
 HttpError insecureRedirect(const std::string& url);
 
@@ -77,8 +125,8 @@ HttpError insecureRedirect(const std::string& url);
 // to be protected is never fetched in the clear.
 // Raises HttpError (a sentence naming the address) when the request cannot
 // be made, a time-out expires, the transport fails or the body exceeds
-// `maxBodyBytes`. A connection that closes before the announced body is
-// complete gives a response with `complete` false.
+// `maxBodyBytes`; Cancelled when its cancellation ends it. A connection that closes before the
+// announced body is complete gives a response with `complete` false.
 Response send(const Request& request);
 
 } // namespace net

@@ -164,6 +164,11 @@ std::string describe(CURLcode code, const char* detail) {
 } // namespace
 
 Response send(const Request& request) {
+    auto cancelled = [&request] {
+        return request.cancellation && request.cancellation->cancelled();
+    };
+    if (cancelled())
+        throw Cancelled(request.url);
     initialiseCurlOnce();
 
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -233,6 +238,10 @@ Response send(const Request& request) {
         ~Detach() { curl_multi_remove_handle(m, e); }
     } detach{multi.get(), c};
 
+    // A cancellation wakes the loop below out of its wait.
+    const Cancellation::Watch watch(request.cancellation,
+                                    [m = multi.get()] { curl_multi_wakeup(m); });
+
     // Sending and receiving are limited by how long the line stays silent,
     // the way the platform's request objects measure them: the send limit
     // while the request body is going out, the receive limit from then on.
@@ -246,6 +255,8 @@ Response send(const Request& request) {
             throw HttpError("网络请求失败：" + request.url + "：" + curl_multi_strerror(mc));
         if (!running)
             break;
+        if (cancelled())
+            throw Cancelled(request.url);
 
         const auto now = SteadyClock::now();
         if (!connected) {

@@ -1,4 +1,5 @@
-// The HTTP client on Windows: WinHTTP, synchronous, one session per request.
+// The HTTP client on Windows: WinHTTP, one session per request, each step
+// waited for by the calling thread.
 
 #include "core/net/http.h"
 
@@ -10,6 +11,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string_view>
 
@@ -48,6 +50,71 @@ struct Handle {
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 };
+
+// The client runs WinHTTP asynchronously and waits for each step itself, so
+// that a cancellation can end the wait at once: a thread blocked inside a
+// synchronous WinHTTP call cannot be woken. What WinHTTP's callbacks share
+// with the waiting thread lives until the request handle's last callback
+// (HANDLE_CLOSING), which may come after `send` has returned: a step that
+// was under way can still complete into the buffers kept here.
+struct Exchange {
+    // Set by each completed step; the cancellation sets `cancelled`.
+    HANDLE completed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE cancelled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The waiting thread and WinHTTP each hold one.
+    std::atomic<int> holders{2};
+    // The error of the step completed last (0: it went through) and its
+    // count: the bytes available or read.
+    DWORD error = 0;
+    DWORD count = 0;
+    // What WinHTTP reads from or writes into while a step is under way.
+    std::wstring headers;
+    std::string body;
+    std::string piece = std::string(readPiece, '\0');
+
+    ~Exchange() {
+        if (completed)
+            CloseHandle(completed);
+        if (cancelled)
+            CloseHandle(cancelled);
+    }
+    void release() {
+        if (--holders == 0)
+            delete this;
+    }
+};
+
+void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    auto* exchange = reinterpret_cast<Exchange*>(context);
+    if (!exchange)
+        return;
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        exchange->error = 0;
+        SetEvent(exchange->completed);
+        break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        exchange->error = 0;
+        exchange->count = *static_cast<DWORD*>(info);
+        SetEvent(exchange->completed);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        exchange->error = 0;
+        exchange->count = length;
+        SetEvent(exchange->completed);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        exchange->error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+        SetEvent(exchange->completed);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        exchange->release();
+        break;
+    default:
+        break;
+    }
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -90,6 +157,10 @@ std::string describe(DWORD code) {
 // socket's.
 bool isTimeout(DWORD code) {
     return code == ERROR_WINHTTP_TIMEOUT || code == WSAETIMEDOUT || code == ERROR_TIMEOUT;
+}
+
+bool isCancelled(const Request& request) {
+    return request.cancellation && request.cancellation->cancelled();
 }
 
 [[noreturn]] void failed(const Request& request, DWORD code, const std::string& phase) {
@@ -138,6 +209,15 @@ private:
     HINTERNET handle_;
     SteadyClock::time_point start_;
 };
+
+// Waits for the step just started: its error (0 when it went through).
+// Raises Cancelled when the cancellation comes first.
+DWORD await(const Request& request, Exchange& exchange) {
+    HANDLE events[] = {exchange.completed, exchange.cancelled};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0)
+        throw Cancelled(request.url);
+    return exchange.error;
+}
 
 // A string-valued header query; empty when absent.
 std::wstring queryText(HINTERNET request, DWORD what) {
@@ -193,6 +273,8 @@ long long announcedLength(const Response& response) {
 } // namespace
 
 Response send(const Request& request) {
+    if (isCancelled(request))
+        throw Cancelled(request.url);
     if (request.method.empty() || hasLineBreak(request.method) ||
         request.method.find_first_of(" \t") != std::string::npos)
         throw HttpError("请求方法 \"" + request.method + "\" 无效：" + request.url);
@@ -233,7 +315,7 @@ Response send(const Request& request) {
     // No user agent of our own, as with libcurl: the caller's headers are
     // the only ones besides what HTTP itself needs.
     Handle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
+                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!session.h)
         failed(request, GetLastError(), "准备请求");
     Handle connection(WinHttpConnect(session.h, host.c_str(), parts.nPort, 0));
@@ -247,6 +329,31 @@ Response send(const Request& request) {
     if (!handle.h)
         failed(request, GetLastError(), "准备请求");
 
+    // The request handle's callbacks get the exchange; until they are set up
+    // this thread holds WinHTTP's share as well.
+    auto* exchange = new Exchange;
+    struct Holder {
+        Exchange* exchange;
+        bool shared = false;
+        ~Holder() {
+            if (!shared)
+                exchange->release();
+            exchange->release();
+        }
+    } holder{exchange};
+    auto context = reinterpret_cast<DWORD_PTR>(exchange);
+    if (!exchange->completed || !exchange->cancelled ||
+        !WinHttpSetOption(handle.h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context) ||
+        WinHttpSetStatusCallback(handle.h, onStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                     WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK)
+        failed(request, GetLastError(), "准备请求");
+    holder.shared = true;
+    // A cancellation ends the wait for the step under way.
+    const Cancellation::Watch watch(request.cancellation,
+                                    [exchange] { SetEvent(exchange->cancelled); });
+
     // A secure request stays secure: a redirect from https to http is not
     // followed, and refused below.
     DWORD policy = request.followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
@@ -258,19 +365,25 @@ Response send(const Request& request) {
 
     Clock clock(request, handle.h);
     clock.apply("发送请求");
-    const std::string* body = request.body ? &*request.body : nullptr;
-    const DWORD bodySize = body ? static_cast<DWORD>(body->size()) : 0;
-    if (body && body->size() > 0xFFFFFFFFu)
+    if (request.body && request.body->size() > 0xFFFFFFFFu)
         throw HttpError("请求内容过大，未发送：" + request.url);
-    if (!WinHttpSendRequest(
-            handle.h, headerBlock.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headerBlock.c_str(),
-            static_cast<DWORD>(headerBlock.size()),
-            body && bodySize ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, bodySize,
-            bodySize, 0))
+    exchange->headers = headerBlock;
+    exchange->body = request.body.value_or(std::string());
+    const DWORD bodySize = static_cast<DWORD>(exchange->body.size());
+    if (!WinHttpSendRequest(handle.h,
+                            exchange->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
+                                                      : exchange->headers.c_str(),
+                            static_cast<DWORD>(exchange->headers.size()),
+                            bodySize ? exchange->body.data() : WINHTTP_NO_REQUEST_DATA, bodySize,
+                            bodySize, context))
         failed(request, GetLastError(), "连接和发送请求");
+    if (const DWORD error = await(request, *exchange))
+        failed(request, error, "连接和发送请求");
     clock.apply("等待应答");
     if (!WinHttpReceiveResponse(handle.h, nullptr))
         failed(request, GetLastError(), "等待应答");
+    if (const DWORD error = await(request, *exchange))
+        failed(request, error, "等待应答");
 
     Response response;
     DWORD status = 0;
@@ -296,31 +409,34 @@ Response send(const Request& request) {
         tooLarge();
 
     // Each wait is for what the server has sent so far, so that no single
-    // call outlasts the receive limit or what is left of the total.
-    std::string piece(readPiece, '\0');
+    // step outlasts the receive limit or what is left of the total.
     while (request.method != "HEAD") {
         clock.apply("接收应答");
-        DWORD available = 0;
+        DWORD error = WinHttpQueryDataAvailable(handle.h, nullptr) ? await(request, *exchange)
+                                                                   : GetLastError();
         DWORD got = 0;
-        BOOL ok = WinHttpQueryDataAvailable(handle.h, &available);
-        if (ok && available > 0)
-            ok = WinHttpReadData(handle.h, piece.data(), std::min(available, readPiece), &got);
-        if (!ok) {
-            const DWORD code = GetLastError();
-            if (code == ERROR_WINHTTP_CONNECTION_ERROR ||
-                code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+        if (!error && exchange->count > 0) {
+            error = WinHttpReadData(handle.h, exchange->piece.data(),
+                                    std::min(exchange->count, readPiece), nullptr)
+                        ? await(request, *exchange)
+                        : GetLastError();
+            got = exchange->count;
+        }
+        if (error) {
+            if (error == ERROR_WINHTTP_CONNECTION_ERROR ||
+                error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
                 // The connection closed in the middle of the body: the
                 // response is returned as it stands, marked incomplete.
                 response.complete = false;
                 return response;
             }
-            failed(request, code, "接收应答");
+            failed(request, error, "接收应答");
         }
         if (got == 0)
             break;
         if (response.body.size() + got > request.maxBodyBytes)
             tooLarge();
-        response.body.append(piece.data(), got);
+        response.body.append(exchange->piece.data(), got);
     }
     response.complete = announced < 0 || request.method == "HEAD" ||
                         response.body.size() >= static_cast<unsigned long long>(announced);

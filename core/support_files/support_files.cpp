@@ -1,6 +1,6 @@
 #include "core/support_files/support_files.h"
-#include "core/text/paths.h"
 #include "core/text/ascii.h"
+#include "core/text/paths.h"
 
 #include "core/platform/app_folder.h"
 
@@ -71,7 +71,8 @@ std::optional<std::string> ExtractResource(const PayloadSource& source, int id,
     return std::nullopt;
 }
 
-std::vector<std::string> wjsf(const fs::path& appFolder, const PayloadSource& source) {
+std::vector<std::string> writeMissingSupportFiles(const fs::path& appFolder,
+                                                  const PayloadSource& source) {
     std::vector<std::string> messages;
     for (const PayloadTarget& target : payloadTargets()) {
         const fs::path path = appFolder / target.relativePath;

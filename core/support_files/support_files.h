@@ -42,10 +42,11 @@ std::optional<std::string> ExtractResource(const PayloadSource& source, int id,
                                            std::string_view type,
                                            const std::filesystem::path& path);
 
-// `wjsf`: writes every payload whose target file does not exist, in
-// ascending id order; an existing file is left as it is, whatever it holds.
-// A target that cannot be written does not stop the others. Returns the
-// messages of the targets that could not be written.
-std::vector<std::string> wjsf(const std::filesystem::path& appFolder, const PayloadSource& source);
+// Writes every payload whose target file does not exist, in ascending id
+// order; an existing file is left as it is, whatever it holds. A target that
+// cannot be written does not stop the others. Returns the messages of the
+// targets that could not be written.
+std::vector<std::string> writeMissingSupportFiles(const std::filesystem::path& appFolder,
+                                                  const PayloadSource& source);
 
 } // namespace support_files

@@ -2,7 +2,6 @@
 
 #include "core/config/version_files.h"
 #include "core/net/geturl.h"
-#include "core/text/encoding.h"
 
 #include <exception>
 
@@ -12,16 +11,12 @@ std::optional<std::string> fetchVersionPage(const std::string& url) {
     return net::textOf(net::Geturl(url, "GET", 0, 1000));
 }
 
-std::string gxqkNewerCaption(std::string_view offered) {
-    return "最新版本（ " + std::string(offered) + "）点击更新";
-}
-
 bool VersionInformation::isNewer() const {
     return currentVersion && offeredVersion &&
            config::IsNewerVersion(*currentVersion, *offeredVersion);
 }
 
-VersionInformation ReadVersionInformation(const std::filesystem::path& appFolder,
+VersionInformation readVersionInformation(const std::filesystem::path& appFolder,
                                           const PageFetcher& fetch) {
     VersionInformation info;
     info.currentVersion = config::ReadLastLine(config::currentVersionFile(appFolder));
@@ -40,29 +35,6 @@ VersionInformation ReadVersionInformation(const std::filesystem::path& appFolder
             info.offeredVersion = config::CutVersion(*page);
     }
     return info;
-}
-
-UpdateCheckResult CheckForUpdate(const std::filesystem::path& appFolder, const PageFetcher& fetch) {
-    UpdateCheckResult result;
-    static_cast<VersionInformation&>(result) = ReadVersionInformation(appFolder, fetch);
-    result.newer = result.isNewer();
-    if (result.newer) {
-        result.gjgxCaption = std::string(gjgxNewerCaption);
-        result.gxqkCaption = gxqkNewerCaption(*result.offeredVersion);
-        result.gxqkEnabled = true;
-        result.timer1Enabled = true;
-    } else {
-        result.gxqkCaption = std::string(gxqkNoNewerCaption);
-        result.gxqkEnabled = false;
-        result.timer1Enabled = false;
-    }
-    return result;
-}
-
-std::string titleAfterTick(std::string_view caption) {
-    if (text::utf8ToUtf16(caption).size() < titleLimit)
-        return std::string(caption) + std::string(titleNotice);
-    return std::string(fixedTitle);
 }
 
 } // namespace update_check

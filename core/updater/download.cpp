@@ -127,11 +127,21 @@ WholeFileWriter::~WholeFileWriter() {
         out_.close();
         std::error_code ec;
         fs::remove(partial_, ec);
+        // Only an empty folder goes: remove() leaves one with files.
+        for (const fs::path& folder : madeFolders_)
+            fs::remove(folder, ec);
     }
 }
 
 bool WholeFileWriter::open(std::string& error) {
     std::error_code ec;
+    for (fs::path folder = target_.parent_path();
+         !folder.empty() && !fs::exists(fs::symlink_status(folder, ec));
+         folder = folder.parent_path()) {
+        madeFolders_.push_back(folder);
+        if (folder == folder.parent_path())
+            break;
+    }
     fs::create_directories(target_.parent_path(), ec);
     out_.open(partial_, std::ios::binary | std::ios::trunc);
     if (!out_) {
@@ -167,29 +177,32 @@ bool WholeFileWriter::commit(std::string& error) {
     return true;
 }
 
-ChunkLoopResult copyChunks(const NextChunk& next, WholeFileWriter& file, std::int64_t announced,
-                           const ChunkProgress& progress, const std::string& url) {
-    ChunkLoopResult result;
-    std::string chunk = next(kChunkSize);
-    result.received = static_cast<std::int64_t>(chunk.size());
-    while (!chunk.empty()) {
-        if (!file.append(chunk, result.error)) {
-            result.outcome = ChunkLoopResult::Outcome::WriteFailed;
-            return result;
+ChunkLoop::ChunkLoop(NextChunk next, WholeFileWriter& file, std::int64_t announced, std::string url)
+    : next_(std::move(next)), file_(file), announced_(announced), url_(std::move(url)) {
+    chunk_ = next_(kChunkSize);
+    result_.received = static_cast<std::int64_t>(chunk_.size());
+}
+
+bool ChunkLoop::step() {
+    if (ended_)
+        return false;
+    if (chunk_.empty()) {
+        ended_ = true;
+        if (announced_ > 0 && result_.received < announced_) {
+            result_.outcome = ChunkLoopResult::Outcome::Short;
+            result_.error = "下载“" + url_ + "”不完整：只收到 " + std::to_string(result_.received) +
+                            " 字节，服务器说明的大小是 " + std::to_string(announced_) + " 字节";
         }
-        chunk = next(kChunkSize);
-        result.received += static_cast<std::int64_t>(chunk.size());
-        if (!progress(result.received)) {
-            result.outcome = ChunkLoopResult::Outcome::Stopped;
-            return result;
-        }
+        return false;
     }
-    if (announced > 0 && result.received < announced) {
-        result.outcome = ChunkLoopResult::Outcome::Short;
-        result.error = "下载“" + url + "”不完整：只收到 " + std::to_string(result.received) +
-                       " 字节，服务器说明的大小是 " + std::to_string(announced) + " 字节";
+    if (!file_.append(chunk_, result_.error)) {
+        result_.outcome = ChunkLoopResult::Outcome::WriteFailed;
+        ended_ = true;
+        return false;
     }
-    return result;
+    chunk_ = next_(kChunkSize);
+    result_.received += static_cast<std::int64_t>(chunk_.size());
+    return true;
 }
 
 bool replaceWithCopy(const fs::path& from, const fs::path& to, std::string& error) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace updater {
 
@@ -54,8 +55,9 @@ bool isZeroVersion(std::string_view version);
 
 // A file that takes the place of `target` only once it is whole: the bytes go
 // to a hidden partial file beside it, which `commit` renames over `target`.
-// A writer destroyed without a commit removes its partial file, so the old
-// `target` (if any) is left untouched.
+// A writer destroyed without a commit removes its partial file, and the
+// folder it made for it when nothing else is in there, so the old `target`
+// (if any) and the folders around it are left as they were.
 class WholeFileWriter {
 public:
     explicit WholeFileWriter(std::filesystem::path target);
@@ -78,6 +80,8 @@ private:
     std::filesystem::path partial_;
     std::ofstream out_;
     bool committed_ = false;
+    // The folders `open` made, innermost first.
+    std::vector<std::filesystem::path> madeFolders_;
 };
 
 // The download's chunk loop: the body is taken in chunks of `kChunkSize`
@@ -86,14 +90,10 @@ inline constexpr int kChunkSize = 1024;
 
 // The next at most `size` bytes of the body; empty once it is exhausted.
 using NextChunk = std::function<std::string(int size)>;
-// Shown after each chunk, with the bytes received so far; false stops the
-// loop (the window showing it has gone).
-using ChunkProgress = std::function<bool(std::int64_t received)>;
 
 struct ChunkLoopResult {
     enum class Outcome {
         Complete,    // the body is written whole; the file may be committed
-        Stopped,     // `progress` asked to stop
         WriteFailed, // a chunk could not be written; `error` names the file
         Short,       // fewer bytes than announced arrived; `error` says so
     };
@@ -102,14 +102,35 @@ struct ChunkLoopResult {
     std::string error;
 };
 
-// Appends chunk after chunk from `next` to `file` until an empty one, calling
-// `progress` after each chunk that follows the first. `announced` is the size
-// the server gave (0 or less: unknown); a body that ends short of it is not
-// whole, so the file must not take the place of anything. `url` names the
-// transfer in the message.
-[[nodiscard]] ChunkLoopResult copyChunks(const NextChunk& next, WholeFileWriter& file,
-                                         std::int64_t announced, const ChunkProgress& progress,
-                                         const std::string& url);
+// The chunk loop one turn at a time, so that a window can show the progress
+// and handle its own events between two turns. The caller ends it early by
+// dropping it (and its file, which then leaves nothing behind).
+class ChunkLoop {
+public:
+    // Takes the first chunk from `next`. `announced` is the size the server
+    // gave (0 or less: unknown); a body that ends short of it is not whole,
+    // so the file must not take the place of anything. `url` names the
+    // transfer in the message.
+    ChunkLoop(NextChunk next, WholeFileWriter& file, std::int64_t announced, std::string url);
+
+    // One turn: appends the chunk in hand to the file and takes the next.
+    // True when the loop goes on (the progress of `received` is to be shown);
+    // false once it has ended, and `result` says how.
+    [[nodiscard]] bool step();
+
+    // The bytes taken so far.
+    std::int64_t received() const { return result_.received; }
+    const ChunkLoopResult& result() const { return result_; }
+
+private:
+    NextChunk next_;
+    WholeFileWriter& file_;
+    std::int64_t announced_;
+    std::string url_;
+    std::string chunk_;
+    ChunkLoopResult result_;
+    bool ended_ = false;
+};
 
 // Copies `from` over `to` so that `to` is replaced only by a whole copy,
 // which keeps the permissions of the file it replaces. False with a reason

@@ -71,6 +71,12 @@ net::Request baseRequest(std::string method, std::string url) {
     return r;
 }
 
+// The request as sent, carrying the cancellation that may end it.
+net::Response sendWith(net::Request request, const net::Cancellation* cancellation) {
+    request.cancellation = cancellation;
+    return net::send(request);
+}
+
 const std::regex& framePattern() {
     static const std::regex re(R"re(src="/fn\?(\w{30,})")re");
     return re;
@@ -125,8 +131,9 @@ std::string FindFramePath(const std::string& sharePage) {
     return path;
 }
 
-std::string FetchFramePath(const std::string& sharePageUrl, const std::string& base) {
-    const net::Response response = net::send(sharePageRequest(sharePageUrl, base));
+std::string FetchFramePath(const std::string& sharePageUrl, const std::string& base,
+                           const net::Cancellation* cancellation) {
+    const net::Response response = sendWith(sharePageRequest(sharePageUrl, base), cancellation);
     return FindFramePath(responseText(response));
 }
 
@@ -147,13 +154,15 @@ std::string FindSign(const std::string& framePage) {
     return removeAll(removeAll(m->text, "'sign':'"), "'");
 }
 
-std::string GetSign(const std::string& framePath, const std::string& base) {
-    const net::Response response = net::send(framePageRequest(base + framePath));
+std::string GetSign(const std::string& framePath, const std::string& base,
+                    const net::Cancellation* cancellation) {
+    const net::Response response = sendWith(framePageRequest(base + framePath), cancellation);
     return FindSign(responseText(response));
 }
 
-std::string PostDownProcess(const std::string& sign, const std::string& base) {
-    return responseText(net::send(downProcessRequest(sign, base)));
+std::string PostDownProcess(const std::string& sign, const std::string& base,
+                            const net::Cancellation* cancellation) {
+    return responseText(sendWith(downProcessRequest(sign, base), cancellation));
 }
 
 std::string BuildFileUrl(const std::string& reply) noexcept {
@@ -178,15 +187,28 @@ std::string BuildFileUrl(const std::string& reply) noexcept {
     }
 }
 
-std::string GetRedirectLocation(const std::string& fileUrl) noexcept {
+std::string GetRedirectLocation(const std::string& fileUrl,
+                                const net::Cancellation* cancellation) noexcept {
     try {
-        const net::Response response = net::send(redirectRequest(fileUrl));
+        const net::Response response = sendWith(redirectRequest(fileUrl), cancellation);
         if (response.status == 301 || response.status == 302)
             return response.header("Location");
         return {};
     } catch (...) {
         return {};
     }
+}
+
+std::string resolveShareLink(const std::string& sharePageUrl, const std::string& base,
+                             const net::Cancellation* cancellation) {
+    const std::string framePath = FetchFramePath(sharePageUrl, base, cancellation);
+    const std::string sign = GetSign(framePath, base, cancellation);
+    const std::string reply = PostDownProcess(sign, base, cancellation);
+    const std::string location = GetRedirectLocation(BuildFileUrl(reply), cancellation);
+    // The last step swallows its failures, a cancellation among them.
+    if (cancellation && cancellation->cancelled())
+        throw net::Cancelled(sharePageUrl);
+    return location;
 }
 
 } // namespace updater

@@ -11,7 +11,9 @@
 //      reply                         -> file URL    (BuildFileUrl)
 //   4. GET  file URL, no redirects   -> location    (GetRedirectLocation)
 //
-// `base` is the site's base address without a trailing slash.
+// `base` is the site's base address without a trailing slash. Each step
+// takes an optional cancellation, through which another thread can end it
+// (net::Cancelled); without one it runs to its end.
 
 #include "core/net/http.h"
 
@@ -50,25 +52,38 @@ std::string FindFramePath(const std::string& sharePage);
 
 // Request 1 and the frame path of its answer. Raises net::HttpError when the
 // page cannot be fetched; the status is not looked at.
-std::string FetchFramePath(const std::string& sharePageUrl, const std::string& base);
+std::string FetchFramePath(const std::string& sharePageUrl, const std::string& base,
+                           const net::Cancellation* cancellation = nullptr);
 
 // The sign on a frame page; empty when the page has none.
 std::string FindSign(const std::string& framePage);
 
 // `GetSign`: request 2 and the sign on the frame page. Raises net::HttpError
 // when the page cannot be fetched.
-std::string GetSign(const std::string& framePath, const std::string& base);
+std::string GetSign(const std::string& framePath, const std::string& base,
+                    const net::Cancellation* cancellation = nullptr);
 
 // `PostDownProcess`: request 3; the reply text unchanged, whatever the
 // status. Raises net::HttpError when the request fails.
-std::string PostDownProcess(const std::string& sign, const std::string& base);
+std::string PostDownProcess(const std::string& sign, const std::string& base,
+                            const net::Cancellation* cancellation = nullptr);
 
 // `BuildFileUrl`: domain + "/file/" + token from the reply; the last domain
 // field wins. Empty when the reply has no token field. Never raises.
 std::string BuildFileUrl(const std::string& reply) noexcept;
 
 // `GetRedirectLocation`: request 4; the "Location" header of a 301 or 302
-// answer, empty for any other answer or failure. Never raises.
-std::string GetRedirectLocation(const std::string& fileUrl) noexcept;
+// answer, empty for any other answer or failure (a cancelled one too). Never
+// raises.
+std::string GetRedirectLocation(const std::string& fileUrl,
+                                const net::Cancellation* cancellation = nullptr) noexcept;
+
+// The whole resolution of `sharePageUrl`, the steps above in their order: the
+// location to download from, empty when the site gave none. Raises
+// net::HttpError when request 1, 2 or 3 fails, net::Cancelled as soon as
+// `cancellation` is cancelled, whichever request is under way. Keeps no
+// state, so it may run on any thread.
+std::string resolveShareLink(const std::string& sharePageUrl, const std::string& base,
+                             const net::Cancellation* cancellation = nullptr);
 
 } // namespace updater

@@ -6,7 +6,7 @@
 #include "core/platform/app_folder.h"
 #include "support/fake_desktop.h"
 #include "support/fake_suites.h"
-#include "support/local_servers.h"
+#include "support/loopback_server.h"
 #include "support/temp_folder.h"
 
 #include <QAction>
@@ -19,8 +19,10 @@
 #include <memory>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::Answer;
 using testing_support::FakeDesktop;
-using testing_support::LocalHttpServer;
+using testing_support::LoopbackServer;
 using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
@@ -28,7 +30,7 @@ using testing_support::writeFile;
 class Form1UpdateTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<LocalHttpServer> server;
+    std::unique_ptr<LoopbackServer> server;
     std::unique_ptr<TempFolder> app;
     std::unique_ptr<FakeDesktop> desktop;
     std::unique_ptr<automation::Registry> registry;
@@ -65,20 +67,20 @@ class Form1UpdateTest : public QObject {
 
 private slots:
     void init() {
-        server = std::make_unique<LocalHttpServer>();
-        server->server.Get("/post/newer", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<p>版 1.5.9 地 http://127.0.0.1/x址结</p>", "text/html");
+        server = std::make_unique<LoopbackServer>([](const std::string& request) {
+            const std::map<std::string, std::string> pages{
+                {"/post/newer", "<p>版 1.5.9 地 http://127.0.0.1/x址结</p>"},
+                {"/post/same", "<p>版 1.5.8 </p>"},
+                {"/post/older", "<p>版 1.5.7 </p>"},
+                {"/post/ampersand", "<p>版 9&1.0</p>"},
+            };
+            const auto page = pages.find(testing_support::targetOf(request));
+            return Answer{{0ms, page == pages.end()
+                                    ? testing_support::reply("404 Not Found", "", "")
+                                    : testing_support::reply(
+                                          "200 OK", "Content-Type: text/html; charset=utf-8\r\n",
+                                          page->second)}};
         });
-        server->server.Get("/post/same", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<p>版 1.5.8 </p>", "text/html; charset=utf-8");
-        });
-        server->server.Get("/post/older", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<p>版 1.5.7 </p>", "text/html");
-        });
-        server->server.Get("/post/ampersand", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<p>版 9&1.0</p>", "text/html");
-        });
-        server->start();
         app = std::make_unique<TempFolder>();
         desktop = std::make_unique<FakeDesktop>();
         registry = std::make_unique<automation::Registry>();
@@ -122,6 +124,32 @@ private slots:
         QCOMPARE(form->windowTitle(), before + "    有更新了 ");
     }
 
+    // Each tick of the notice: below 60 UTF-16 code units the caption grows
+    // by the 9-unit notice; from 60 on it starts over from the 20-unit title.
+    void theNoticeStartsOverAtSixtyUnits() {
+        configure("/post/newer");
+        start();
+        const QString notice = "    有更新了 ";
+        const QString fixed = "批量替换Word--excel文档内容 ";
+        const QString fiftyNine = QString(57, 'a') + "晴木";
+        const struct {
+            QString before;
+            QString after;
+        } ticks[] = {
+            {"", notice},
+            {fiftyNine, fiftyNine + notice},
+            {QString(58, 'a') + "晴木", fixed},
+            // A character outside the basic plane counts as two units.
+            {QString(58, 'a') + "😀", fixed},
+            {fixed, fixed + notice},
+        };
+        for (const auto& tick : ticks) {
+            form->setWindowTitle(tick.before);
+            form->Timer1_Timer();
+            QCOMPARE(form->windowTitle(), tick.after);
+        }
+    }
+
     void sameOrOlderVersionDisablesTheEntry() {
         for (const char* path : {"/post/same", "/post/older"}) {
             configure(path);
@@ -138,10 +166,12 @@ private slots:
         start();
         expectNoNewerVersion();
 
-        int port = 0;
-        ::close(testing_support::listenOnLoopback(port));
-        writeFile(config::configurationFile(app->path()),
-                  "http://127.0.0.1:" + std::to_string(port) + "/post/x");
+        std::string closed;
+        {
+            LoopbackServer gone([](const std::string&) { return Answer{}; });
+            closed = gone.url("/post/x");
+        }
+        writeFile(config::configurationFile(app->path()), closed);
         start();
         expectNoNewerVersion();
         QVERIFY(desktop->boxes.empty());

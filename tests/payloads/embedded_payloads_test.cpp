@@ -43,7 +43,7 @@ TEST(EmbeddedPayloads, UpdaterIsTheOneThisBuildMade) {
     // Extracted into an empty application folder, it is that file.
     TempFolder app;
     fs::create_directory(app / "toconfigure");
-    EXPECT_TRUE(support_files::wjsf(app.path(), payloads::find).empty());
+    EXPECT_TRUE(support_files::writeMissingSupportFiles(app.path(), payloads::find).empty());
     EXPECT_TRUE(readFile(app / platform::updaterFileName()) == built);
     EXPECT_EQ(readFile(app / "toconfigure" / fs::path(u8"配置.ini")),
               std::string(*payloads::find(101)));

@@ -99,28 +99,33 @@ inline automation::Object document() {
     return automation::Object(std::make_shared<FakeDocument>());
 }
 
-// The main window's part in the detection: the status caption, the four mode
-// options (all enabled at start, as laid out) and the journal, written to a
-// real journal file.
+// The main window's part in the detection: the four document modes (all
+// enabled at start, as laid out) and the journal, written to a real journal
+// file.
 class FakeDetectionView : public detection::DetectionView {
 public:
     explicit FakeDetectionView(const std::filesystem::path& appFolder)
         : journal_(appFolder, [] { return std::time_t(1592010307); }) {}
 
-    std::map<int, bool> enabled{{1, true}, {2, true}, {3, true}, {4, true}};
-    // The journal line of each `rz`.
+    using Mode = detection::DocumentMode;
+    std::map<Mode, bool> enabled{
+        {Mode::WordDoc, true}, {Mode::ExcelXls, true}, {Mode::WpsDoc, true}, {Mode::WpsXls, true}};
+    // The entry of each journal write.
     std::vector<std::string> journalEntries;
-    // "enable 3", "disable 4", in the order they happened.
-    std::vector<std::string> optionChanges;
+    // "enable wps.doc", "disable wps.xls", in the order they happened.
+    std::vector<std::string> modeChanges;
 
-    void setModeOptionEnabled(detection::ModeOption option, bool on) override {
-        enabled[static_cast<int>(option)] = on;
-        optionChanges.push_back(std::string(on ? "enable " : "disable ") +
-                                std::to_string(static_cast<int>(option)));
+    void setModeEnabled(Mode mode, bool on) override {
+        enabled[mode] = on;
+        static const std::map<Mode, std::string> names{{Mode::WordDoc, "word.doc"},
+                                                       {Mode::ExcelXls, "excel.xls"},
+                                                       {Mode::WpsDoc, "wps.doc"},
+                                                       {Mode::WpsXls, "wps.xls"}};
+        modeChanges.push_back((on ? "enable " : "disable ") + names.at(mode));
     }
-    void rz(const std::string& journalLine) override {
-        journalEntries.push_back(journalLine);
-        (void)journal_.rz(journalLine);
+    void writeJournal(const std::string& entry) override {
+        journalEntries.push_back(entry);
+        (void)journal_.rz(entry);
     }
     const journal::Journal& journal() const { return journal_; }
 

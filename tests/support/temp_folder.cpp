@@ -44,4 +44,17 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::map<std::string, std::string> folderContents(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::u8string relative = entry.path().lexically_relative(folder).generic_u8string();
+        std::string name(relative.begin(), relative.end());
+        if (entry.is_directory())
+            contents[name + "/"];
+        else
+            contents[name] = readFile(entry.path());
+    }
+    return contents;
+}
+
 } // namespace testing_support

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,10 @@ inline std::filesystem::path utf8Path(std::string_view utf8) {
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Everything below `folder`, by path relative to it (in UTF-8, with '/'):
+// a file with its bytes, a folder with a name ending in '/' and no bytes.
+// Two equal results mean the folder holds the same, byte for byte.
+std::map<std::string, std::string> folderContents(const std::filesystem::path& folder);
 
 } // namespace testing_support

@@ -1,7 +1,7 @@
 // The transfer that stands in for the Internet Transfer control, against
 // local servers.
 
-#include "support/local_servers.h"
+#include "support/loopback_server.h"
 #include "update/inet_transfer.h"
 
 #include "core/net/http.h"
@@ -12,8 +12,10 @@
 
 #include <memory>
 
-using testing_support::LocalHttpServer;
-using testing_support::SilentServer;
+using namespace std::chrono_literals;
+using testing_support::Answer;
+using testing_support::LoopbackServer;
+using testing_support::reply;
 using updater::InetTransfer;
 using updater::TransferError;
 namespace ic = updater::ic;
@@ -36,46 +38,55 @@ QList<short> statesOf(const QSignalSpy& spy) {
 
 const QList<short> allStates = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12};
 
+// An address on which nothing listens.
+std::string closedPortUrl(const std::string& path) {
+    LoopbackServer gone([](const std::string&) { return Answer{}; });
+    return gone.url(path);
+}
+
 } // namespace
 
 class InetTransferTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() {
-        body3000 = bytes(3000);
-        auto& s = server.server;
-        s.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Content-Disposition", "attachment; filename= %E6%9B%B4.exe");
-            res.set_content(body3000, "application/octet-stream");
+    void initTestCase() { body3000 = bytes(3000); }
+
+    void init() {
+        server = std::make_unique<LoopbackServer>([this](const std::string& request) -> Answer {
+            const std::string target = testing_support::targetOf(request);
+            if (target == "/file")
+                return {{0ms, reply("200 OK",
+                                    "Content-Disposition: attachment; filename= %E6%9B%B4.exe\r\n",
+                                    body3000)}};
+            if (target == "/moved")
+                return {
+                    {0ms, reply("302 Found", "Location: " + server->url("/file") + "\r\n", "")}};
+            if (target == "/slow") {
+                // 4096 bytes in pieces of 16, one every 50 ms.
+                Answer slow{{0ms, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                  "Connection: close\r\n\r\n"}};
+                for (int i = 0; i < 256; ++i)
+                    slow.push_back({50ms, "10\r\nxxxxxxxxxxxxxxxx\r\n"});
+                slow.push_back({0ms, "0\r\n\r\n"});
+                return slow;
+            }
+            return {{0ms, reply("404 Not Found", "Content-Type: text/html\r\n",
+                                "<html>no such file</html>")}};
         });
-        s.Get("/moved", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect(server.url("/file"));
-        });
-        s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 404;
-            res.set_content("<html>no such file</html>", "text/html");
-        });
-        s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
-            res.set_chunked_content_provider(
-                "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
-                    if (offset >= 4096) {
-                        sink.done();
-                        return true;
-                    }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    sink.write("xxxxxxxxxxxxxxxx", 16);
-                    return true;
-                });
-        });
-        server.start();
     }
 
+    void cleanup() { server.reset(); }
+
+#ifndef _WIN32
     // The transfer goes through the system's proxy, as the project's HTTP
     // client does: both send the same absolute request to the proxy named by
-    // http_proxy.
+    // http_proxy. (On Windows both take the system's proxy settings; there
+    // is no variable to set.)
     void theSystemProxyIsUsedLikeTheHttpClientUsesIt() {
-        testing_support::RawServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc");
+        LoopbackServer proxy([](const std::string&) {
+            return Answer{{0ms, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"}};
+        });
         const QByteArray saved = qgetenv("http_proxy");
         const QByteArray savedNo = qgetenv("no_proxy");
         const QByteArray savedNoUpper = qgetenv("NO_PROXY");
@@ -97,7 +108,7 @@ private slots:
                                        statesOf(spy).last() == ic::Error));
         QCOMPARE(statesOf(spy).last(), ic::ResponseCompleted);
         QCOMPARE(inet.GetChunk(1024), std::string("abc"));
-        const std::string viaTransfer = proxy.lastRequest();
+        const std::string viaTransfer = proxy.requests().back();
         QVERIFY2(viaTransfer.rfind("GET http://example.invalid/file HTTP/1.1\r\n", 0) == 0,
                  viaTransfer.c_str());
 
@@ -106,15 +117,17 @@ private slots:
         request.timeouts = {1000, 1000, 1000, 3000, 10000};
         const net::Response response = net::send(request);
         QCOMPARE(response.body, std::string("abc"));
-        const std::string viaClient = proxy.lastRequest();
+        const std::string viaClient = proxy.requests().back();
         QVERIFY2(viaClient.rfind("GET http://example.invalid/page HTTP/1.1\r\n", 0) == 0,
                  viaClient.c_str());
     }
 
+#endif
+
     void statesArriveInOrderAfterExecuteReturns() {
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/file"), "GET");
+        inet.Execute(server->url("/file"), "GET");
         QCOMPARE(spy.count(), 0);
         QVERIFY(inet.StillExecuting());
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
@@ -126,7 +139,7 @@ private slots:
     void headersAndChunksOfTheSpooledBody() {
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/file"), "GET");
+        inet.Execute(server->url("/file"), "GET");
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
         QCOMPARE(inet.GetHeader("Content-Length"), std::string("3000"));
         QCOMPARE(inet.GetHeader("content-length"), std::string("3000"));
@@ -147,7 +160,7 @@ private slots:
     void redirectsAreFollowed() {
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/moved"), "GET");
+        inet.Execute(server->url("/moved"), "GET");
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
         QCOMPARE(statesOf(spy), allStates);
         QCOMPARE(inet.GetHeader("Content-Length"), std::string("3000"));
@@ -157,20 +170,18 @@ private slots:
     void anErrorAnswerIsStateElevenWithItsStatus() {
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/missing"), "GET");
+        inet.Execute(server->url("/missing"), "GET");
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::Error);
         const QList<short> states = statesOf(spy);
         QVERIFY(!states.contains(ic::ResponseReceived));
         QVERIFY(!states.contains(ic::ResponseCompleted));
         QCOMPARE(states.count(ic::Error), 1);
         QCOMPARE(inet.ResponseCode(), 404L);
-        QVERIFY(inet.ResponseInfo().find(server.url("/missing")) != std::string::npos);
+        QVERIFY(inet.ResponseInfo().find(server->url("/missing")) != std::string::npos);
     }
 
     void aRefusedConnectionNamesTheAddress() {
-        int port = 0;
-        ::close(testing_support::listenOnLoopback(port));
-        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/x";
+        const std::string url = closedPortUrl("/x");
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
         inet.Execute(url, "GET");
@@ -186,7 +197,7 @@ private slots:
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
         for (const char* url : {"", "not an address", "ftp://127.0.0.1/x", "http://", "/file/?abc"})
             QVERIFY_THROWS_EXCEPTION(TransferError, inet.Execute(url, "GET"));
-        QVERIFY_THROWS_EXCEPTION(TransferError, inet.Execute(server.url("/file"), "POST"));
+        QVERIFY_THROWS_EXCEPTION(TransferError, inet.Execute(server->url("/file"), "POST"));
         QTest::qWait(50);
         QCOMPARE(spy.count(), 0);
         QVERIFY(!inet.StillExecuting());
@@ -195,10 +206,10 @@ private slots:
     void aNewExecuteAbandonsTheOneUnderWay() {
         InetTransfer inet;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/slow"), "GET");
+        inet.Execute(server->url("/slow"), "GET");
         QTRY_VERIFY(statesOf(spy).contains(ic::ResponseReceived));
         spy.clear();
-        inet.Execute(server.url("/file"), "GET");
+        inet.Execute(server->url("/file"), "GET");
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::ResponseCompleted);
         // Nothing of the slow transfer arrives afterwards.
         QTest::qWait(400);
@@ -207,7 +218,7 @@ private slots:
     }
 
     void aSilentServerTimesOut() {
-        SilentServer silent;
+        LoopbackServer silent([](const std::string&) { return Answer{{60s, ""}}; });
         InetTransfer inet;
         inet.RequestTimeout = 1;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
@@ -223,16 +234,16 @@ private slots:
         InetTransfer inet;
         inet.maxBodyBytes = 1000;
         QSignalSpy spy(&inet, &InetTransfer::StateChanged);
-        inet.Execute(server.url("/file"), "GET");
+        inet.Execute(server->url("/file"), "GET");
         QTRY_VERIFY(!spy.isEmpty() && statesOf(spy).last() == ic::Error);
         QVERIFY(!statesOf(spy).contains(ic::ResponseCompleted));
         QVERIFY(inet.ResponseInfo().find("1000") != std::string::npos);
     }
 
 private:
-    LocalHttpServer server;
+    std::unique_ptr<LoopbackServer> server;
     std::string body3000;
 };
 
-QTEST_GUILESS_MAIN(InetTransferTest)
+QTEST_MAIN(InetTransferTest)
 #include "inet_transfer_test.moc"

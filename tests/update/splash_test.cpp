@@ -1,22 +1,25 @@
 #include "core/config/version_files.h"
 #include "progressbutton/prog_button.h"
 #include "support/fake_desktop.h"
-#include "support/local_servers.h"
+#include "support/loopback_server.h"
 #include "support/temp_folder.h"
 #include "update/splash_window.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 
-#include <atomic>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
 
+using namespace std::chrono_literals;
+using testing_support::Answer;
 using testing_support::FakeDesktop;
+using testing_support::LoopbackServer;
 using testing_support::TempFolder;
 using testing_support::writeFile;
 
@@ -56,6 +59,15 @@ struct ScriptedPage {
         };
     }
 };
+
+// A version page on 127.0.0.1 offering `version` at /post/1a2b_3c4d.
+LoopbackServer::Handler pageServer(const std::string& version) {
+    return [version](const std::string&) {
+        return Answer{
+            {0ms, testing_support::reply("200 OK", "Content-Type: text/html; charset=utf-8\r\n",
+                                         pageOffering(version))}};
+    };
+}
 
 void tick(updater::Form1& form, int times) {
     for (int i = 0; i < times; ++i)
@@ -257,13 +269,7 @@ private slots:
     }
 
     void realFetchReadsTheLocalVersionPage() {
-        testing_support::LocalHttpServer server;
-        std::atomic<int> requests = 0;
-        server.server.Get("/post/1a2b_3c4d", [&](const httplib::Request&, httplib::Response& res) {
-            ++requests;
-            res.set_content(pageOffering("1.5.9"), "text/html; charset=utf-8");
-        });
-        server.start();
+        LoopbackServer server(pageServer("1.5.9"));
 
         TempFolder app;
         const std::string config = server.url("/post/1a2b_3c4d") + "\r\n";
@@ -271,19 +277,20 @@ private slots:
         FakeDesktop desktop;
         updater::Form1 form(app.path(), desktop);
         form.Form_Load();
-        QCOMPARE(requests.load(), 1);
+        QCOMPARE(server.requests().size(), std::size_t(1));
         QVERIFY(form.versionsKnown());
         QCOMPARE(form.Text2->text(), QStringLiteral("1.5.9"));
     }
 
     void realFetchThatFailsOffersNothing() {
         // A port nothing listens on: the request fails at once.
-        int port = 0;
-        const int fd = testing_support::listenOnLoopback(port);
-        ::close(fd);
+        std::string config;
+        {
+            LoopbackServer gone([](const std::string&) { return Answer{}; });
+            config = gone.url("/post/1") + "\r\n";
+        }
 
         TempFolder app;
-        const std::string config = "http://127.0.0.1:" + std::to_string(port) + "/post/1\r\n";
         prepare(app, "1.5.8\r\n", &config);
         FakeDesktop desktop;
         updater::Form1 form(app.path(), desktop);
@@ -295,30 +302,36 @@ private slots:
     }
 
     void programEndsByItselfWhenNothingNewerIsOffered() {
-        testing_support::LocalHttpServer server;
-        std::atomic<int> requests = 0;
-        server.server.Get("/post/1a2b_3c4d", [&](const httplib::Request&, httplib::Response& res) {
-            ++requests;
-            res.set_content(pageOffering("1.5.8"), "text/html; charset=utf-8");
-        });
-        server.start();
+        LoopbackServer server(pageServer("1.5.8"));
 
         TempFolder app;
         const std::string config = server.url("/post/1a2b_3c4d") + "\r\n";
         prepare(app, "1.5.8\r\n", &config);
-        const auto program = app / "update";
-        std::filesystem::copy_file(UPDATE_PROGRAM, program);
+        const std::filesystem::path built = UPDATE_PROGRAM;
+        const auto program = app / built.filename();
+        std::filesystem::copy_file(built, program);
 
         QProcess update;
         update.setProgram(QString::fromStdString(program.string()));
         update.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef _WIN32
+        // The copy finds the Qt libraries and plugins deployed beside the
+        // built program, and shows its windows where the test does.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString builtFolder =
+            QDir::toNativeSeparators(QString::fromStdString(built.parent_path().string()));
+        environment.insert("PATH", builtFolder + ";" + environment.value("PATH"));
+        environment.insert("QT_PLUGIN_PATH", builtFolder);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        update.setProcessEnvironment(environment);
+#endif
         update.start();
         QVERIFY(update.waitForStarted(10000));
         // About a second of animation; a slow machine gets much longer.
         QVERIFY2(update.waitForFinished(30000), "the updater did not end by itself");
         QCOMPARE(update.exitStatus(), QProcess::NormalExit);
         QCOMPARE(update.exitCode(), 0);
-        QCOMPARE(requests.load(), 1);
+        QCOMPARE(server.requests().size(), std::size_t(1));
     }
 };
 

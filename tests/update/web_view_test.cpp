@@ -256,7 +256,7 @@ private slots:
                              server.url(""));
         watch->allow(&form2);
         form2.Form_Load();
-        QCOMPARE(desktop.boxes.size(), std::size_t(1)); // the link error
+        QTRY_COMPARE(desktop.boxes.size(), std::size_t(1)); // the link error
         QVERIFY(form2.Command2->isVisibleTo(&form2));
         QCOMPARE(form2.Text3->text(), q(" " + server.url("/share/none")));
 

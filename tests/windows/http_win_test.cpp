@@ -1,6 +1,6 @@
 // The WinHTTP client against a server on 127.0.0.1.
 
-#include "loopback_server.h"
+#include "support/loopback_server.h"
 
 #include "core/net/http.h"
 
@@ -9,9 +9,9 @@
 #include <algorithm>
 
 using namespace std::chrono_literals;
-using windows_tests::Answer;
-using windows_tests::LoopbackServer;
-using windows_tests::reply;
+using testing_support::Answer;
+using testing_support::LoopbackServer;
+using testing_support::reply;
 
 namespace {
 

@@ -57,7 +57,7 @@ TEST_F(GuardTest, NoRunningWordReturnsWithoutPrompt) {
     registry.registerClass("Word.Application",
                            [] { return automation::Object(std::make_shared<FakeApplication>()); });
     addProcesses("WINWORD.EXE", {4100});
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_TRUE(processes.queries.empty());
     EXPECT_FALSE(desktop.exitCode);
@@ -66,7 +66,7 @@ TEST_F(GuardTest, NoRunningWordReturnsWithoutPrompt) {
 TEST_F(GuardTest, WordWithoutOpenDocumentsGoesOnWithoutPrompt) {
     run("word.application", "Documents", {Value(), Value(automation::Object())}, "winword.EXE");
     addProcesses("WINWORD.EXE", {4100});
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_TRUE(processes.terminateCalls.empty());
     EXPECT_FALSE(desktop.exitCode);
@@ -78,7 +78,7 @@ TEST_F(GuardTest, YesEndsEveryWordProcessWhateverTheLetterCase) {
     addProcesses("winword.exe", {5300});
     addProcesses("EXCEL.EXE", {6000});
     desktop.answers = {answer::Yes, answer::Yes};
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
 
     // One prompt: after the processes are gone the documents cannot be read.
     ASSERT_EQ(desktop.boxes.size(), 1u);
@@ -96,7 +96,7 @@ TEST_F(GuardTest, NoEndsTheProgramAndEndsNothing) {
     run("Word.Application", "Documents", {document(), document()}, "winword.EXE");
     addProcesses("WINWORD.EXE", {4100});
     desktop.answers = {answer::No};
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
 
     ASSERT_TRUE(desktop.exitCode.has_value());
     EXPECT_EQ(desktop.boxes.size(), 1u);
@@ -109,7 +109,7 @@ TEST_F(GuardTest, FailingProcessQueryBringsThePromptAgainForTheNextDocument) {
     addProcesses("WINWORD.EXE", {4100});
     processes.queryFails = true;
     desktop.answers = {answer::Yes, answer::Yes};
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
 
     EXPECT_EQ(desktop.boxes.size(), 2u);
     EXPECT_EQ(processes.queries.size(), 2u);
@@ -122,7 +122,7 @@ TEST_F(GuardTest, ProcessThatCannotBeEndedLeavesTheOthersTriedAndPromptsAgain) {
     addProcesses("WINWORD.EXE", {4100, 4200, 4300});
     processes.refuseToEnd = {4100};
     desktop.answers = {answer::Yes, answer::No};
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
 
     // 4100 survives, so Word still answers and the second document prompts;
     // No then ends the program.
@@ -135,7 +135,7 @@ TEST_F(GuardTest, UnreadableCollectionReturnsWithoutPrompt) {
     run("Word.Application", "Documents", {document()}, "winword.EXE");
     application->failures.emplace("Documents",
                                   automation::Error(-2147417848, "对象已与其客户端断开连接"));
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_FALSE(desktop.exitCode);
 }
@@ -144,7 +144,8 @@ TEST_F(GuardTest, EnumerationFailingPartWayEndsTheGuard) {
     run("Word.Application", "Documents", {document(), document(), document()}, "winword.EXE");
     files_->failAt = 1;
     desktop.answers = {answer::Yes, answer::Yes, answer::Yes};
-    detection::Wordjc(services()); // no Word process to end: only the failure stops it
+    detection::guardOpenWordDocuments(
+        services()); // no Word process to end: only the failure stops it
     EXPECT_EQ(desktop.boxes.size(), 1u);
     EXPECT_FALSE(desktop.exitCode);
 }
@@ -155,7 +156,7 @@ TEST_F(GuardTest, ExcelGuardUsesWorkbooksAndEndsExcelProcesses) {
     addProcesses("EXCEL.EXE", {7000, 7001});
     addProcesses("WINWORD.EXE", {4100});
     desktop.answers = {answer::Yes};
-    detection::Exceljc(services());
+    detection::guardOpenExcelWorkbooks(services());
 
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, excelPrompt);
@@ -167,7 +168,7 @@ TEST_F(GuardTest, ExcelGuardUsesWorkbooksAndEndsExcelProcesses) {
 
 TEST_F(GuardTest, WordGuardDoesNotLookAtExcel) {
     run("Excel.Application", "Workbooks", {document()}, "excel.EXE");
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
@@ -191,7 +192,7 @@ TEST_P(GuardPromptTest, PromptClosedWithoutAChoiceIsAskedAgain) {
     run("Word.Application", "Documents", {document()}, "winword.EXE");
     addProcesses("WINWORD.EXE", {4100});
     desktop.answers.assign(c.answers.begin(), c.answers.end());
-    detection::Wordjc(services());
+    detection::guardOpenWordDocuments(services());
 
     EXPECT_EQ(desktop.boxes.size(), c.prompts);
     for (const auto& box : desktop.boxes)

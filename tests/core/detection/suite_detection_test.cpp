@@ -8,6 +8,7 @@
 using automation::Value;
 using detection_fakes::FakeApplication;
 using detection_fakes::FakeDetectionView;
+using Mode = detection::DocumentMode;
 using testing_support::readFile;
 using testing_support::TempFolder;
 
@@ -50,8 +51,8 @@ TEST_F(DetectionTest, NoSuiteDisablesEveryModeAndJournalsThreeFailures) {
     // The first failure line is appended to the empty caption.
     EXPECT_EQ(caption(),
               std::string("\r\n") + officeMissing + "\r\n" + v8Missing + "\r\n" + v9Missing);
-    for (int option = 1; option <= 4; ++option)
-        EXPECT_FALSE(view.enabled[option]) << "Option" << option;
+    for (const auto& [mode, enabled] : view.enabled)
+        EXPECT_FALSE(enabled) << static_cast<int>(mode);
 
     const std::string description = automation::standardDescription(429);
     ASSERT_FALSE(description.empty());
@@ -76,10 +77,10 @@ TEST_F(DetectionTest, Office2010OnlyReplacesTheCaptionAndLeavesTheServerRunning)
 
     EXPECT_EQ(caption(), std::string("1、本机系统提示: 已安装offcce 2010版本 版本号：14.0") +
                              "\r\n" + v8Missing + "\r\n" + v9Missing);
-    EXPECT_TRUE(view.enabled[1]);
-    EXPECT_TRUE(view.enabled[2]);
-    EXPECT_FALSE(view.enabled[3]);
-    EXPECT_FALSE(view.enabled[4]);
+    EXPECT_TRUE(view.enabled[Mode::WordDoc]);
+    EXPECT_TRUE(view.enabled[Mode::ExcelXls]);
+    EXPECT_FALSE(view.enabled[Mode::WpsDoc]);
+    EXPECT_FALSE(view.enabled[Mode::WpsXls]);
     EXPECT_EQ(view.journalEntries.size(), 2u);
     // Created, made invisible, asked for its value and version; never told to quit.
     EXPECT_EQ(excel->calls,
@@ -111,12 +112,13 @@ TEST_F(DetectionTest, OfficeVersionLineForEachReportedVersion) {
         excel->values["Version"] = c.version;
         reg.registerClass("excel.application", [excel] { return automation::Object(excel); });
         FakeDetectionView v(app.path());
-        v.enabled[1] = v.enabled[2] = false;
+        v.enabled[Mode::WordDoc] = v.enabled[Mode::ExcelXls] = false;
         detection::StatusLines lines;
-        detection::Officebb(reg, v, lines);
+        detection::probeMicrosoftOffice(reg, v, lines);
         EXPECT_EQ(lines, detection::StatusLines{c.line}) << c.version.debugString();
         // Even an unknown version enables both Microsoft modes.
-        EXPECT_TRUE(v.enabled[1] && v.enabled[2]) << c.version.debugString();
+        EXPECT_TRUE(v.enabled[Mode::WordDoc] && v.enabled[Mode::ExcelXls])
+            << c.version.debugString();
         EXPECT_TRUE(v.journalEntries.empty());
     }
 }
@@ -144,7 +146,7 @@ TEST_F(DetectionTest, LibreOfficeServingExcelIsNamedWithItsOwnVersion) {
         // The other two lines keep their numbers and texts.
         const detection::StatusLines lines = detection::detectSuites(reg, v);
         EXPECT_EQ(lines, (detection::StatusLines{c.line, v8Missing, v9Missing})) << c.name;
-        EXPECT_TRUE(v.enabled[1] && v.enabled[2]) << c.name;
+        EXPECT_TRUE(v.enabled[Mode::WordDoc] && v.enabled[Mode::ExcelXls]) << c.name;
     }
 }
 
@@ -162,16 +164,16 @@ TEST_F(DetectionTest, VersionThatDoesNotConvertEndsTheProbeSilently) {
     install("ET.Application", Value("V8"));
     install("KET.Application", Value(""));
     status = {"before"};
-    view.enabled[1] = false; // state left by an earlier step stays as it was
-    view.enabled[3] = false;
+    view.enabled[Mode::WordDoc] = false; // state left by an earlier step stays as it was
+    view.enabled[Mode::WpsDoc] = false;
     status = detection::detectSuites(registry, view, status);
 
     EXPECT_EQ(caption(), "before");
-    EXPECT_FALSE(view.enabled[1]);
-    EXPECT_TRUE(view.enabled[2]);
-    EXPECT_FALSE(view.enabled[3]);
-    EXPECT_TRUE(view.enabled[4]);
-    EXPECT_TRUE(view.optionChanges.empty());
+    EXPECT_FALSE(view.enabled[Mode::WordDoc]);
+    EXPECT_TRUE(view.enabled[Mode::ExcelXls]);
+    EXPECT_FALSE(view.enabled[Mode::WpsDoc]);
+    EXPECT_TRUE(view.enabled[Mode::WpsXls]);
+    EXPECT_TRUE(view.modeChanges.empty());
     EXPECT_TRUE(view.journalEntries.empty());
     EXPECT_FALSE(std::filesystem::exists(view.journal().dayFile()));
 }
@@ -183,10 +185,11 @@ TEST_F(DetectionTest, OlderWpsPresentNewerMissingEndsWithWpsModesDisabled) {
     EXPECT_EQ(caption(), std::string("\r\n") + officeMissing +
                              "\r\n2、系统wps提示:已安装WPS-V8或以下版本 版本号：6.0\r\n" +
                              v9Missing);
-    EXPECT_EQ(view.optionChanges, (std::vector<std::string>{"disable 1", "disable 2", "enable 3",
-                                                            "enable 4", "disable 3", "disable 4"}));
-    EXPECT_FALSE(view.enabled[3]);
-    EXPECT_FALSE(view.enabled[4]);
+    EXPECT_EQ(view.modeChanges,
+              (std::vector<std::string>{"disable word.doc", "disable excel.xls", "enable wps.doc",
+                                        "enable wps.xls", "disable wps.doc", "disable wps.xls"}));
+    EXPECT_FALSE(view.enabled[Mode::WpsDoc]);
+    EXPECT_FALSE(view.enabled[Mode::WpsXls]);
     EXPECT_EQ(view.journalEntries.size(), 2u);
 }
 
@@ -196,8 +199,8 @@ TEST_F(DetectionTest, NewerWpsPresentOlderMissingEndsWithWpsModesEnabled) {
 
     EXPECT_EQ(caption(), std::string("\r\n") + officeMissing + "\r\n" + v8Missing +
                              "\r\n3、系统wps提示:已安装WPS-V9或以上版本 版本号：11.0");
-    EXPECT_TRUE(view.enabled[3]);
-    EXPECT_TRUE(view.enabled[4]);
+    EXPECT_TRUE(view.enabled[Mode::WpsDoc]);
+    EXPECT_TRUE(view.enabled[Mode::WpsXls]);
 }
 
 TEST_F(DetectionTest, EmptyDefaultValueWritesItsLineWithoutTouchingTheModes) {
@@ -205,15 +208,15 @@ TEST_F(DetectionTest, EmptyDefaultValueWritesItsLineWithoutTouchingTheModes) {
     install("ET.Application", Value(7), Value());
     install("KET.Application", Value(12), Value(""));
     status = {"before"};
-    view.enabled[2] = false;
+    view.enabled[Mode::ExcelXls] = false;
     status = detection::detectSuites(registry, view, status);
 
     EXPECT_EQ(caption(),
               "1、系统提示:不能运行Excel或wod程序,请检查是否已安装Microsoft Excel Word软件!"
               "\r\n2、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!"
               "\r\n3、系统提示:不能运行WPS-V8程序,请检查是否已安装WPS软件!");
-    EXPECT_TRUE(view.optionChanges.empty());
-    EXPECT_FALSE(view.enabled[2]);
+    EXPECT_TRUE(view.modeChanges.empty());
+    EXPECT_FALSE(view.enabled[Mode::ExcelXls]);
     EXPECT_TRUE(view.journalEntries.empty());
     // The version is not read once the value is empty.
     EXPECT_EQ(excel->calls, (std::vector<std::string>{"Put Visible False", "Get <default>"}));
@@ -229,12 +232,12 @@ TEST_F(DetectionTest, OnlyError429IsReportedWhereverItHappens) {
     auto et = install("ET.Application", Value(7));
     et->failures.emplace("Version", automation::Error(429, "服务器没有响应"));
     status = {"start"};
-    detection::Officebb(registry, view, status);
-    detection::WPSV8bb(registry, view, status);
+    detection::probeMicrosoftOffice(registry, view, status);
+    detection::probeWpsV8(registry, view, status);
 
     EXPECT_EQ(caption(), std::string("start\r\n") + v8Missing);
-    EXPECT_TRUE(view.enabled[1] && view.enabled[2]);
-    EXPECT_FALSE(view.enabled[3] || view.enabled[4]);
+    EXPECT_TRUE(view.enabled[Mode::WordDoc] && view.enabled[Mode::ExcelXls]);
+    EXPECT_FALSE(view.enabled[Mode::WpsDoc] || view.enabled[Mode::WpsXls]);
     EXPECT_EQ(view.journalEntries,
               (std::vector<std::string>{"WPSV8错误代码：429错误描述：服务器没有响应错误"}));
     EXPECT_EQ(excel->calls, (std::vector<std::string>{"Put Visible False"}));
@@ -242,9 +245,9 @@ TEST_F(DetectionTest, OnlyError429IsReportedWhereverItHappens) {
 
 TEST_F(DetectionTest, ServerThatFailsToStartCountsAsNotInstalled) {
     registry.registerClass("excel.Application", [] { return automation::Object(); });
-    detection::Officebb(registry, view, status);
+    detection::probeMicrosoftOffice(registry, view, status);
     EXPECT_EQ(caption(), std::string("\r\n") + officeMissing);
-    EXPECT_FALSE(view.enabled[1] || view.enabled[2]);
+    EXPECT_FALSE(view.enabled[Mode::WordDoc] || view.enabled[Mode::ExcelXls]);
     ASSERT_EQ(view.journalEntries.size(), 1u);
     EXPECT_EQ(view.journalEntries[0].rfind("错误代码：429错误描述：", 0), 0u);
 }

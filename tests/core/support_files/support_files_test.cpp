@@ -7,7 +7,7 @@
 #include <map>
 
 namespace fs = std::filesystem;
-using support_files::wjsf;
+using support_files::writeMissingSupportFiles;
 using testing_support::readFile;
 using testing_support::TempFolder;
 using testing_support::writeFile;
@@ -55,11 +55,11 @@ std::vector<fs::path> allTargets() {
 
 } // namespace
 
-TEST(Wjsf, FirstStartWritesEveryPayloadInOrder) {
+TEST(MissingSupportFiles, FirstStartWritesEveryPayloadInOrder) {
     AppFolder app;
     const auto payloads = samplePayloads();
     std::vector<int> asked;
-    EXPECT_TRUE(wjsf(app.folder.path(), sourceOf(payloads, &asked)).empty());
+    EXPECT_TRUE(writeMissingSupportFiles(app.folder.path(), sourceOf(payloads, &asked)).empty());
     EXPECT_EQ(asked, (std::vector<int>{101, 102, 103, 104, 105, 106, 107}));
     const auto targets = allTargets();
     for (int id = 101; id <= 107; ++id)
@@ -79,10 +79,10 @@ TEST(Wjsf, FirstStartWritesEveryPayloadInOrder) {
 #endif
 }
 
-TEST(Wjsf, ExistingFilesAreNeverTouched) {
+TEST(MissingSupportFiles, ExistingFilesAreNeverTouched) {
     AppFolder app;
     const auto payloads = samplePayloads();
-    ASSERT_TRUE(wjsf(app.folder.path(), sourceOf(payloads)).empty());
+    ASSERT_TRUE(writeMissingSupportFiles(app.folder.path(), sourceOf(payloads)).empty());
 
     // The user edits the configuration file: it stays as edited.
     writeFile(app / configFile, "https://127.0.0.1:8080/mine");
@@ -98,7 +98,7 @@ TEST(Wjsf, ExistingFilesAreNeverTouched) {
     fs::remove(app / "toconfigure" / "SkinH.she");
 
     std::vector<int> asked;
-    EXPECT_TRUE(wjsf(app.folder.path(), sourceOf(payloads, &asked)).empty());
+    EXPECT_TRUE(writeMissingSupportFiles(app.folder.path(), sourceOf(payloads, &asked)).empty());
     EXPECT_EQ(asked, std::vector<int>{107});
     EXPECT_EQ(readFile(app / configFile), "https://127.0.0.1:8080/mine");
     EXPECT_EQ(readFile(app / "toconfigure" / "SkinH.dll"), "");
@@ -111,27 +111,28 @@ TEST(Wjsf, ExistingFilesAreNeverTouched) {
 
     // Deleting the configuration file brings the shipped copy back.
     fs::remove(app / configFile);
-    EXPECT_TRUE(wjsf(app.folder.path(), sourceOf(payloads)).empty());
+    EXPECT_TRUE(writeMissingSupportFiles(app.folder.path(), sourceOf(payloads)).empty());
     EXPECT_EQ(readFile(app / configFile), payloads.at(101));
 }
 
-TEST(Wjsf, PayloadsTheProgramDoesNotCarryAreSkippedQuietly) {
+TEST(MissingSupportFiles, PayloadsTheProgramDoesNotCarryAreSkippedQuietly) {
     AppFolder app;
     std::map<int, std::string> only{{101, std::string("u\0\0", 3)}};
-    EXPECT_TRUE(wjsf(app.folder.path(), sourceOf(only)).empty());
+    EXPECT_TRUE(writeMissingSupportFiles(app.folder.path(), sourceOf(only)).empty());
     EXPECT_TRUE(fs::exists(app / configFile));
     EXPECT_FALSE(fs::exists(app / platform::updaterFileName()));
     EXPECT_FALSE(fs::exists(app / "toconfigure" / "MSINET.OCX"));
 }
 
-TEST(Wjsf, UnwritableTargetsAreReportedAndTheRestIsWritten) {
+TEST(MissingSupportFiles, UnwritableTargetsAreReportedAndTheRestIsWritten) {
     AppFolder app;
     // A file where the toconfigure folder should be: nothing can be written
     // under it, whoever runs the test.
     fs::remove(app / "toconfigure");
     writeFile(app / "toconfigure", "not a folder");
     const auto payloads = samplePayloads();
-    const std::vector<std::string> messages = wjsf(app.folder.path(), sourceOf(payloads));
+    const std::vector<std::string> messages =
+        writeMissingSupportFiles(app.folder.path(), sourceOf(payloads));
 
     ASSERT_EQ(messages.size(), 6u);
     const auto targets = allTargets();

@@ -164,6 +164,44 @@ TEST(WholeFiles, CopyReplacesOrLeavesTheTargetAlone) {
     EXPECT_FALSE(fs::exists(app / ".busy.new"));
 }
 
+// A writer given up before its commit leaves the folders around it as they
+// were: the folders it made go when they are empty, others stay.
+TEST(WholeFiles, AWriterGivenUpRemovesTheFoldersItMade) {
+    struct Case {
+        const char* name;
+        fs::path existing; // made before the writer, relative to the app folder
+        fs::path target;
+        std::map<std::string, std::string> left; // what the app folder holds afterwards
+    };
+    const Case cases[] = {
+        {"one new folder", "", "download/x.exe", {}},
+        {"two new folders", "", "a/b/x.exe", {}},
+        {"existing folder", "download", "download/x.exe", {{"download/", ""}}},
+        {"existing outer folder", "a", "a/b/x.exe", {{"a/", ""}}},
+    };
+    for (const Case& c : cases) {
+        TempFolder app;
+        if (!c.existing.empty())
+            fs::create_directories(app / c.existing);
+        {
+            WholeFileWriter writer(app / c.target);
+            std::string error;
+            ASSERT_TRUE(writer.open(error)) << c.name << ": " << error;
+            ASSERT_TRUE(writer.append("half", error)) << c.name;
+        }
+        EXPECT_EQ(testing_support::folderContents(app.path()), c.left) << c.name;
+    }
+    // A file put into a made folder meanwhile keeps it.
+    TempFolder app;
+    {
+        WholeFileWriter writer(app / "download" / "x.exe");
+        std::string error;
+        ASSERT_TRUE(writer.open(error)) << error;
+        writeFile(app / "download" / "other", "kept");
+    }
+    EXPECT_EQ(readFile(app / "download" / "other"), "kept");
+}
+
 // The chunk loop: 1024-byte chunks written as they come, the progress after
 // each, and a body short of its announced size never taking any place.
 TEST(ChunkLoop, ChunksProgressAndTheAnnouncedSize) {
@@ -172,18 +210,16 @@ TEST(ChunkLoop, ChunksProgressAndTheAnnouncedSize) {
         const char* name;
         std::size_t bodySize;
         std::int64_t announced;
-        int stopAfter; // progress calls answered true before a false; -1: never
         Outcome outcome;
         std::vector<std::int64_t> progress;
     };
     const Case cases[] = {
-        {"3000 of 3000", 3000, 3000, -1, Outcome::Complete, {2048, 3000, 3000}},
-        {"1000 of 3000", 1000, 3000, -1, Outcome::Short, {1000}},
-        {"2999 of 3000", 2999, 3000, -1, Outcome::Short, {2048, 2999, 2999}},
-        {"size not announced", 1000, 0, -1, Outcome::Complete, {1000}},
-        {"empty body", 0, 0, -1, Outcome::Complete, {}},
-        {"empty body of 10", 0, 10, -1, Outcome::Short, {}},
-        {"window gone", 3000, 3000, 1, Outcome::Stopped, {2048, 3000}},
+        {"3000 of 3000", 3000, 3000, Outcome::Complete, {2048, 3000, 3000}},
+        {"1000 of 3000", 1000, 3000, Outcome::Short, {1000}},
+        {"2999 of 3000", 2999, 3000, Outcome::Short, {2048, 2999, 2999}},
+        {"size not announced", 1000, 0, Outcome::Complete, {1000}},
+        {"empty body", 0, 0, Outcome::Complete, {}},
+        {"empty body of 10", 0, 10, Outcome::Short, {}},
     };
     for (const Case& c : cases) {
         TempFolder app;
@@ -195,23 +231,22 @@ TEST(ChunkLoop, ChunksProgressAndTheAnnouncedSize) {
         WholeFileWriter file(app / "update.exe");
         std::string error;
         ASSERT_TRUE(file.open(error)) << error;
-        const ChunkLoopResult r = copyChunks(
+        ChunkLoop loop(
             [&](int size) {
                 asked.push_back(size);
                 const std::string chunk = body.substr(at, static_cast<std::size_t>(size));
                 at += chunk.size();
                 return chunk;
             },
-            file, c.announced,
-            [&](std::int64_t received) {
-                progress.push_back(received);
-                return c.stopAfter < 0 || static_cast<int>(progress.size()) <= c.stopAfter;
-            },
-            "http://host/f");
-        EXPECT_EQ(r.outcome, c.outcome) << c.name;
+            file, c.announced, "http://host/f");
+        while (loop.step())
+            progress.push_back(loop.received());
+        EXPECT_FALSE(loop.step()) << c.name;
         EXPECT_EQ(progress, c.progress) << c.name;
         for (int size : asked)
             EXPECT_EQ(size, 1024) << c.name;
+        const ChunkLoopResult& r = loop.result();
+        EXPECT_EQ(r.outcome, c.outcome) << c.name;
         if (c.outcome == Outcome::Complete) {
             EXPECT_EQ(r.received, static_cast<std::int64_t>(c.bodySize)) << c.name;
             ASSERT_TRUE(file.commit(error)) << error;

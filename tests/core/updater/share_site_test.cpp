@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace updater;
@@ -81,9 +84,21 @@ protected:
         return out;
     }
 
+    // Keeps the request; the one for `stalledPath` gets no answer until the
+    // test releases it.
     void record(const httplib::Request& req) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
         seen.push_back({req.method, req.target, req.headers, req.body});
+        if (req.path == stalledPath) {
+            stalled.notify_all();
+            stalled.wait_for(lock, std::chrono::seconds(20), [this] { return released; });
+        }
+    }
+
+    void release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        stalled.notify_all();
     }
 
     std::vector<Seen> requests() {
@@ -99,6 +114,9 @@ protected:
     int fileStatus = 302;
     std::mutex mutex;
     std::vector<Seen> seen;
+    std::string stalledPath;
+    bool released = false;
+    std::condition_variable stalled;
 };
 
 } // namespace
@@ -140,6 +158,46 @@ TEST_F(ShareSite, TheWholeExchangeRequestByRequest) {
     EXPECT_EQ(spelled(r[3].headers, "User-Agent"), kBrowserIdentityB);
     EXPECT_EQ(spelled(r[3].headers, "Accept-Language"), "zh-CN,zh;q=0.9,en;q=0.8");
     EXPECT_EQ(spelled(r[3].headers, "Content-Type"), "application/x-www-form-urlencoded");
+}
+
+// The resolution takes its steps in order, and whichever request the site
+// holds, a cancellation from another thread ends it at once; nothing after
+// that request goes out.
+TEST_F(ShareSite, ACancellationEndsTheResolutionWhereverItWaits) {
+    for (const std::string path : {"/share/ok", "/fn", "/ajaxm.php", "/file/"}) {
+        {
+            std::lock_guard lock(mutex);
+            seen.clear();
+            stalledPath = path;
+            released = false;
+        }
+        net::Cancellation cancellation;
+        bool cancelled = false;
+        std::thread resolution([&] {
+            try {
+                (void)resolveShareLink(server.url("/share/ok"), base, &cancellation);
+            } catch (const net::Cancelled&) {
+                cancelled = true;
+            }
+        });
+        std::size_t asked = 0;
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(stalled.wait_for(lock, std::chrono::seconds(10), [&] {
+                return !seen.empty() && seen.back().target.rfind(path, 0) == 0;
+            })) << path;
+            asked = seen.size();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        cancellation.cancel();
+        resolution.join();
+        const auto took = std::chrono::steady_clock::now() - start;
+        release();
+        EXPECT_TRUE(cancelled) << path;
+        EXPECT_LT(took, std::chrono::seconds(1)) << path;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(requests().size(), asked) << path;
+    }
 }
 
 TEST_F(ShareSite, OnlyMovedAndFoundGiveALocation) {

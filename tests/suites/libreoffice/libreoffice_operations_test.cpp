@@ -393,8 +393,10 @@ TEST_F(Operations, DetectionNamesLibreOfficeInTheFirstStatusLine) {
     EXPECT_EQ(lines, (detection::StatusLines{
                          "1、本机系统提示: 已安装LibreOffice 版本号：" + installation->version,
                          "2、未安装WPS-V8或以下版本", "3、未安装WPS-V9或以上版本"}));
-    EXPECT_TRUE(view.enabled[1] && view.enabled[2]);
-    EXPECT_FALSE(view.enabled[3] || view.enabled[4]);
+    EXPECT_TRUE(view.enabled[detection::DocumentMode::WordDoc] &&
+                view.enabled[detection::DocumentMode::ExcelXls]);
+    EXPECT_FALSE(view.enabled[detection::DocumentMode::WpsDoc] ||
+                 view.enabled[detection::DocumentMode::WpsXls]);
     for (const std::string& line : lines)
         EXPECT_EQ(line.find("offcce"), std::string::npos) << line;
 }

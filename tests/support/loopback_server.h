@@ -1,16 +1,25 @@
 #pragma once
 
-// A server on 127.0.0.1 for the WinHTTP tests, on Winsock: it reads each
-// request (header block and announced body), keeps its bytes, and answers
-// with raw bytes in timed pieces, so that tests can see exactly what went
-// out and can make a server that is slow, silent or cut short. One
-// connection at a time, each closed after its answer.
+// A server on 127.0.0.1 for the HTTP tests that run on Linux and on Windows
+// alike (BSD sockets there, Winsock here): it reads each request (header
+// block and announced body), keeps its bytes, and answers with raw bytes in
+// timed pieces, so that tests can see exactly what went out and can make a
+// server that is slow, silent or cut short. One connection at a time, each
+// closed after its answer; a server being destroyed cuts its pauses short.
 
+#ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -18,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-namespace windows_tests {
+namespace testing_support {
 
 struct Piece {
     std::chrono::milliseconds delay{0};
@@ -35,20 +44,59 @@ inline std::string reply(const std::string& statusLine, const std::string& heade
            body;
 }
 
+// The method and the target (path and query) of a raw request.
+inline std::string methodOf(const std::string& request) {
+    return request.substr(0, request.find(' '));
+}
+inline std::string targetOf(const std::string& request) {
+    const std::size_t start = request.find(' ');
+    if (start == std::string::npos)
+        return {};
+    return request.substr(start + 1, request.find(' ', start + 1) - start - 1);
+}
+
+#ifdef _WIN32
+using Socket = SOCKET;
+using SocketLength = int;
+inline constexpr Socket kNoSocket = INVALID_SOCKET;
+inline void closeSocket(Socket s) {
+    ::shutdown(s, SD_BOTH);
+    ::closesocket(s);
+}
+// Winsock is started for as long as a server lives.
+struct SocketLibrary {
+    SocketLibrary() {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+            throw std::runtime_error("Winsock cannot be started");
+    }
+    ~SocketLibrary() { WSACleanup(); }
+};
+inline constexpr int kSendFlags = 0;
+#else
+using Socket = int;
+using SocketLength = socklen_t;
+inline constexpr Socket kNoSocket = -1;
+inline void closeSocket(Socket s) {
+    ::shutdown(s, SHUT_RDWR);
+    ::close(s);
+}
+struct SocketLibrary {};
+// A client gone away must not end the test with SIGPIPE.
+inline constexpr int kSendFlags = MSG_NOSIGNAL;
+#endif
+
 class LoopbackServer {
 public:
     using Handler = std::function<Answer(const std::string& request)>;
 
     explicit LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-        WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-            throw std::runtime_error("Winsock cannot be started");
         listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (listener_ == INVALID_SOCKET ||
+        SocketLength length = sizeof address;
+        if (listener_ == kNoSocket ||
             ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(listener_, 8) != 0 ||
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -63,9 +111,8 @@ public:
             stopping_ = true;
         }
         wake_.notify_all();
-        ::closesocket(listener_);
+        closeSocket(listener_);
         thread_.join();
-        WSACleanup();
     }
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -105,8 +152,8 @@ private:
 
     void serve() {
         for (;;) {
-            const SOCKET client = ::accept(listener_, nullptr, nullptr);
-            if (client == INVALID_SOCKET)
+            const Socket client = ::accept(listener_, nullptr, nullptr);
+            if (client == kNoSocket)
                 return;
             std::string received;
             char buffer[4096];
@@ -130,20 +177,20 @@ private:
             for (const Piece& piece : handler_(received)) {
                 if (!pause(piece.delay))
                     break;
-                if (::send(client, piece.bytes.data(), static_cast<int>(piece.bytes.size()), 0) ==
-                    SOCKET_ERROR)
+                if (::send(client, piece.bytes.data(), static_cast<int>(piece.bytes.size()),
+                           kSendFlags) < 0)
                     break;
                 ++sent;
             }
-            ::shutdown(client, SD_BOTH);
-            ::closesocket(client);
+            closeSocket(client);
             std::lock_guard lock(mutex_);
             delivered_.push_back(sent);
         }
     }
 
+    SocketLibrary library_;
     Handler handler_;
-    SOCKET listener_ = INVALID_SOCKET;
+    Socket listener_ = kNoSocket;
     int port_ = 0;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -153,4 +200,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace windows_tests
+} // namespace testing_support
