@@ -147,23 +147,59 @@ std::filesystem::path appFolderOf(const Options& o, const Environment& env) {
     return env.defaultAppFolder;
 }
 
-// The folder's matching files, as the window's file list shows them.
-std::vector<std::string> listedFiles(const std::string& folder, const char* pattern) {
+// The documents of a run: the folder's files of the operation's kind (or of
+// the formats --formats names), with --recursive those of its subfolders too
+// (paths relative to the folder), as the window's file list shows them. The
+// application folder and its backups are never listed. Subfolders that cannot
+// be read are named on standard error.
+struct Listing {
+    std::vector<std::string> documents;
+    std::vector<std::string> formats; // "doc", "docx", ...
+};
+
+Listing listedDocuments(const Options& o, const std::string& folder, documents::DocumentKind kind,
+                        const Environment& env, std::ostream& err) {
+    std::string pattern(kind == documents::DocumentKind::Word ? documents::kWordDocumentsPattern
+                                                              : documents::kWorkbooksPattern);
+    if (const auto formats = o.value("--formats")) {
+        std::string error;
+        if (!documents::patternForFormats(kind, *formats, pattern, error))
+            throw UsageError{error};
+    }
+    Listing listing;
+    for (std::size_t at = 0; at < pattern.size();) {
+        const std::size_t end = std::min(pattern.find(';', at), pattern.size());
+        listing.formats.push_back(pattern.substr(at + 2, end - at - 2)); // after "*."
+        at = end + 1;
+    }
+
     const std::filesystem::path dir = text::pathFromUtf8(folder);
     std::error_code ec;
     if (!std::filesystem::exists(dir, ec))
         throw UsageError{"找不到文件夹“" + folder + "”。"};
     if (!std::filesystem::is_directory(dir, ec))
         throw UsageError{"“" + folder + "”不是文件夹。"};
-    std::vector<std::string> files;
+    documents::ListingOptions options;
+    options.subfolders = o.flag("--recursive");
+    const std::filesystem::path app = appFolderOf(o, env);
+    options.excludedFolders = {app, app / text::pathFromUtf8("备份")};
     try {
-        files = documents::listMatchingFiles(dir, pattern);
+        documents::DocumentListing found = documents::listDocuments(dir, pattern, options);
+        listing.documents = std::move(found.files);
+        for (const std::string& warning : found.warnings)
+            err << "batchreplace-cli：" << warning << "\n";
     } catch (const std::filesystem::filesystem_error& e) {
         throw UsageError{"无法读取文件夹“" + folder + "”：" + e.code().message() + "。"};
     }
-    if (files.empty())
-        throw UsageError{"文件夹“" + folder + "”中没有 " + pattern + " 文件。"};
-    return files;
+    if (listing.documents.empty()) {
+        std::string kinds;
+        for (const std::string& format : listing.formats)
+            kinds += (kinds.empty() ? "." : "、.") + format;
+        throw UsageError{"文件夹“" + folder + "”中" +
+                         (options.subfolders ? "（包括子文件夹）" : "") + "没有 " + kinds +
+                         " 文件。"};
+    }
+    return listing;
 }
 
 int detect(const Options& o, std::ostream& out, const Environment& env) {
@@ -233,10 +269,14 @@ int replace(const std::string& command, const Options& o, std::ostream& out, std
     request.pairs = pairsOf(o);
     request.dryRun = o.flag("--dry-run");
     request.folder = o.required("--folder");
-    request.documents = listedFiles(request.folder, word ? "*.doc" : "*.xls");
+    Listing listing = listedDocuments(
+        o, request.folder, word ? documents::DocumentKind::Word : documents::DocumentKind::Excel,
+        env, err);
+    request.documents = std::move(listing.documents);
     request.jobs = jobsOf(o, request.documents.size());
     report::ReportInputs inputs;
-    inputs.formats = {word ? "doc" : "xls"};
+    inputs.formats = std::move(listing.formats);
+    inputs.recursive = o.flag("--recursive");
     return runRequest(request, o, out, err, env, inputs);
 }
 
@@ -270,9 +310,11 @@ int headerFooter(const Options& o, std::ostream& out, std::ostream& err, const E
     settings.fontSize = o.value("--size").value_or("10");
     settings.bold = o.flag("--bold");
     request.folder = o.required("--folder");
-    request.documents = listedFiles(request.folder, "*.doc");
+    Listing listing = listedDocuments(o, request.folder, documents::DocumentKind::Word, env, err);
+    request.documents = std::move(listing.documents);
     report::ReportInputs inputs;
-    inputs.formats = {"doc"};
+    inputs.formats = std::move(listing.formats);
+    inputs.recursive = o.flag("--recursive");
     return runRequest(request, o, out, err, env, inputs);
 }
 
@@ -295,11 +337,15 @@ std::string usage() {
            "页脚内容)\n"
            "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
            "                   [--font 字体] [--size 字号] [--bold]\n"
-           "  以上三个命令都可加 [--report 文件|-]\n"
+           "  以上三个命令都可加 [--formats 格式,...] [--recursive] [--report 文件|-]\n"
            "  batchreplace-cli detect\n"
            "  batchreplace-cli --help | --version\n"
            "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 Journal（默认为程序所在"
            "文件夹；安装到系统中的程序为 ~/.local/share/batchreplace）。\n"
+           "Word 文档为 .doc、.docx、.docm，Excel 工作簿为 .xls、.xlsx、.xlsm；--formats docx,doc "
+           "只处理\n"
+           "所列格式。--recursive 连同子文件夹一起处理（不进入指向别处的链接、隐藏文件夹和程序的\n"
+           "应用程序文件夹），结果行写出相对于所选文件夹的路径。\n"
            "--pairs 替换表：一次替换多对内容。替换表为 UTF-8 文本，每行“原内容<Tab>新内容”，\n"
            "空行和以 # 开头的行跳过；各对按顺序依次替换，每个文档只打开、保存一次。\n"
            "--dry-run 只查找并报告含有原内容的文档（工作表），不修改、不保存任何文档。\n"
@@ -331,15 +377,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return replace(command,
                            Options(rest,
                                    {"--folder", "--find", "--replace", "--pairs", "--suite",
-                                    "--app-folder", "--jobs", "--report"},
-                                   {"--dry-run", "--no-prescan"}),
+                                    "--app-folder", "--jobs", "--report", "--formats"},
+                                   {"--dry-run", "--no-prescan", "--recursive"}),
                            out, err, env);
         if (command == "header-footer")
             return headerFooter(
                 Options(rest,
                         {"--folder", "--header", "--footer", "--align", "--page-number", "--font",
-                         "--size", "--app-folder", "--report"},
-                        {"--bold"}),
+                         "--size", "--app-folder", "--report", "--formats"},
+                        {"--bold", "--recursive"}),
                 out, err, env);
         throw UsageError{"不认识的命令“" + command + "”。"};
     } catch (const UsageError& e) {

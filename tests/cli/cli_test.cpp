@@ -25,7 +25,7 @@ namespace {
 class Cli : public ::testing::Test {
 protected:
     Cli() {
-        for (const char* name : {"b.doc", "A.DOC", "c.xls", "x.docx"})
+        for (const char* name : {"b.doc", "A.DOC", "c.xls", "x.txt", "~$b.doc"})
             writeFile(docs / name, "x");
         // The journal texts below are compared as UTF-8, the Linux default
         // and not the code page of a Windows system.
@@ -92,7 +92,7 @@ TEST_F(Cli, WordReplaceRunsTheListedFilesAndPrintsTheLogLines) {
     const auto calls = server.transcript();
     EXPECT_TRUE(contains(calls, "call docs.Open(\"" + (docs / "A.DOC").string() + "\")"));
     EXPECT_TRUE(contains(calls, "call find.Execute(\"旧\")"));
-    EXPECT_FALSE(contains(calls, "call docs.Open(\"" + (docs / "x.docx").string() + "\")"));
+    EXPECT_FALSE(contains(calls, "call docs.Open(\"" + (docs / "x.txt").string() + "\")"));
     EXPECT_TRUE(err.str().empty()); // no progress when stderr is no terminal
 }
 
@@ -121,6 +121,52 @@ TEST_F(Cli, PairsFromATableAreAppliedInOrder) {
         << journalText();
     const auto calls = server.transcript();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "call find.Execute(\"丙\")"), 2);
+}
+
+TEST_F(Cli, FormatsNarrowTheListAndRecursiveGoesIntoSubfolders) {
+    scriptWord({automation::Value(false)});
+    std::filesystem::create_directories(docs / "合同" / "2024");
+    writeFile(docs / "合同" / "2024" / "d.docm", "x");
+    writeFile(docs / "合同" / "a.docx", "x");
+    writeFile(docs / "e.docx", "x");
+    // The application folder inside the chosen one is never listed.
+    std::filesystem::create_directories(docs / "app" / "备份");
+    writeFile(docs / "app" / "备份" / "old.doc", "x");
+    struct Case {
+        std::vector<std::string> extra;
+        std::string progress;
+    };
+    const std::vector<Case> cases = {
+        {{}, "[1/3] A.DOC\n[2/3] b.doc\n[3/3] e.docx\n"},
+        {{"--formats", "docx"}, "[1/1] e.docx\n"},
+        {{"--recursive"},
+         "[1/5] A.DOC\n[2/5] b.doc\n[3/5] e.docx\n[4/5] 合同/a.docx\n"
+         "[5/5] 合同/2024/d.docm\n"},
+        {{"--recursive", "--formats", "DOCM,.doc"},
+         "[1/3] A.DOC\n[2/3] b.doc\n[3/3] 合同/2024/d.docm\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"word-replace",
+                                         "--folder",
+                                         docs.path().string(),
+                                         "--find",
+                                         "旧",
+                                         "--replace",
+                                         "新",
+                                         "--dry-run",
+                                         "--app-folder",
+                                         (docs / "app").string()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(run(args, true), cli::kAllProcessed);
+        EXPECT_EQ(err.str(), c.progress);
+    }
+    const auto calls = server.transcript();
+    EXPECT_TRUE(contains(calls, "call docs.Open(\"" + (docs / "合同" / "2024" / "d.docm").string() +
+                                    "\")"));
+    EXPECT_EQ(run({"excel-replace", "--folder", docs.path().string(), "--find", "x", "--replace",
+                   "y", "--formats", "docx"}),
+              cli::kUsageError);
+    EXPECT_NE(err.str().find("docx"), std::string::npos) << err.str();
 }
 
 TEST_F(Cli, ProgressGoesToStandardErrorOncePerDocument) {
@@ -278,7 +324,7 @@ TEST_F(Cli, EmptyListIsAUsageError) {
     EXPECT_EQ(
         run({"word-replace", "--folder", empty.path().string(), "--find", "x", "--replace", "y"}),
         cli::kUsageError);
-    EXPECT_NE(err.str().find("中没有 *.doc 文件"), std::string::npos);
+    EXPECT_NE(err.str().find("中没有 .doc、.docx、.docm 文件"), std::string::npos) << err.str();
 }
 
 // ---------------------------------------------------------------- prescan and parallel runs
