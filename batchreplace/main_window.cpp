@@ -8,6 +8,7 @@
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
+#include "core/engines/builtin_engines.h"
 #include "core/engines/prescan.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
@@ -564,8 +565,10 @@ void Form1::runBatch(engines::Operation operation) {
     const InputBlocker blocker(this);
     WindowReporter reporter(*this);
     engines::RunServices services{registry_};
-    if (operation != engines::Operation::HeaderFooter)
+    if (operation != engines::Operation::HeaderFooter) {
         services.prescan = &engines::filePrescan();
+        services.builtin = &engines::builtinEngines();
+    }
     try {
         engines::run(request, services, reporter);
     } catch (...) {

@@ -3,6 +3,7 @@
 
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
+#include "core/engines/builtin_engines.h"
 #include "core/engines/pairs_file.h"
 #include "core/engines/prescan.h"
 #include "core/engines/run.h"
@@ -240,6 +241,8 @@ int runRequest(const engines::RunRequest& request, const Options& o, std::ostrea
         request.operation != engines::Operation::HeaderFooter && !o.flag("--no-prescan");
     if (inputs.prescan)
         services.prescan = &engines::filePrescan();
+    if (request.operation != engines::Operation::HeaderFooter)
+        services.builtin = &engines::builtinEngines();
     inputs.backups = services.backups != nullptr;
     inputs.program = "batchreplace-cli " + versionText();
     report::RunReport runReport(&console, request, std::move(inputs));
@@ -268,6 +271,10 @@ int replace(const std::string& command, const Options& o, std::ostream& out, std
         request.mode = suite == "office" ? engines::Mode::ExcelXls : engines::Mode::WpsXls;
     request.pairs = pairsOf(o);
     request.dryRun = o.flag("--dry-run");
+    const std::string engine = oneOf(o, "--engine", "auto", {"auto", "builtin", "suite"});
+    request.engine = engine == "builtin" ? engines::EngineChoice::Builtin
+                     : engine == "suite" ? engines::EngineChoice::Suite
+                                         : engines::EngineChoice::Auto;
     request.folder = o.required("--folder");
     Listing listing = listedDocuments(
         o, request.folder, word ? documents::DocumentKind::Word : documents::DocumentKind::Excel,
@@ -329,10 +336,12 @@ std::string usage() {
     return "用法：\n"
            "  batchreplace-cli word-replace  --folder 文件夹 (--find 原内容 --replace 新内容 | "
            "--pairs 替换表)\n"
-           "                   [--suite office|wps] [--dry-run] [--no-prescan] [--jobs N]\n"
+           "                   [--suite office|wps] [--engine auto|builtin|suite] [--dry-run]\n"
+           "                   [--no-prescan] [--jobs N]\n"
            "  batchreplace-cli excel-replace --folder 文件夹 (--find 原内容 --replace 新内容 | "
            "--pairs 替换表)\n"
-           "                   [--suite office|wps] [--dry-run] [--no-prescan] [--jobs N]\n"
+           "                   [--suite office|wps] [--engine auto|builtin|suite] [--dry-run]\n"
+           "                   [--no-prescan] [--jobs N]\n"
            "  batchreplace-cli header-footer --folder 文件夹 (--header 页眉内容 | --footer "
            "页脚内容)\n"
            "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
@@ -352,6 +361,11 @@ std::string usage() {
            "--report 文件：把本次运行写成 JSON 报告（输入、每个文档的结果行、是否修改、由谁处理、\n"
            "用时、备份），每处理完一个文档就整体重写一次；--report - 把报告写到标准输出，\n"
            "代替结果行。\n"
+           "--engine：.docx、.docm、.xlsx、.xlsm 默认（auto）由程序自带的引擎直接修改文件，只改动\n"
+           "要替换的文字，不需要办公软件；自带引擎做不到同样结果的文档和其他格式交给办公软件。\n"
+           "builtin 只用自带引擎、从不启动办公软件（做不到的文档报失败、保持原样），suite "
+           "全部交给\n"
+           "办公软件。\n"
            "替换前先读文件本身，肯定不含原内容的文档不交给办公软件打开；--no-prescan 关闭这一步。\n"
            "--jobs N 同时运行 N 个办公软件实例处理文档（0 表示每个处理器核一个，默认 1）；\n"
            "输出和日志仍按文件列表的顺序。\n"
@@ -377,7 +391,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return replace(command,
                            Options(rest,
                                    {"--folder", "--find", "--replace", "--pairs", "--suite",
-                                    "--app-folder", "--jobs", "--report", "--formats"},
+                                    "--app-folder", "--jobs", "--report", "--formats", "--engine"},
                                    {"--dry-run", "--no-prescan", "--recursive"}),
                            out, err, env);
         if (command == "header-footer")

@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "core/text/encoding.h"
+#include "core/text/paths.h"
 #include "support/binary_documents.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
@@ -125,13 +126,14 @@ TEST_F(Cli, PairsFromATableAreAppliedInOrder) {
 
 TEST_F(Cli, FormatsNarrowTheListAndRecursiveGoesIntoSubfolders) {
     scriptWord({automation::Value(false)});
-    std::filesystem::create_directories(docs / "合同" / "2024");
-    writeFile(docs / "合同" / "2024" / "d.docm", "x");
-    writeFile(docs / "合同" / "a.docx", "x");
+    const auto contracts = docs / text::pathFromUtf8("合同");
+    std::filesystem::create_directories(contracts / "2024");
+    writeFile(contracts / "2024" / "d.docm", "x");
+    writeFile(contracts / "a.docx", "x");
     writeFile(docs / "e.docx", "x");
     // The application folder inside the chosen one is never listed.
-    std::filesystem::create_directories(docs / "app" / "备份");
-    writeFile(docs / "app" / "备份" / "old.doc", "x");
+    std::filesystem::create_directories(docs / "app" / text::pathFromUtf8("备份"));
+    writeFile(docs / "app" / text::pathFromUtf8("备份") / "old.doc", "x");
     struct Case {
         std::vector<std::string> extra;
         std::string progress;
@@ -161,8 +163,8 @@ TEST_F(Cli, FormatsNarrowTheListAndRecursiveGoesIntoSubfolders) {
         EXPECT_EQ(err.str(), c.progress);
     }
     const auto calls = server.transcript();
-    EXPECT_TRUE(contains(calls, "call docs.Open(\"" + (docs / "合同" / "2024" / "d.docm").string() +
-                                    "\")"));
+    EXPECT_TRUE(contains(calls, "call docs.Open(\"" +
+                                    text::pathToUtf8(contracts / "2024" / "d.docm") + "\")"));
     EXPECT_EQ(run({"excel-replace", "--folder", docs.path().string(), "--find", "x", "--replace",
                    "y", "--formats", "docx"}),
               cli::kUsageError);

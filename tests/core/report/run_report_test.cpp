@@ -2,6 +2,7 @@
 // every document, and what a script reads is there.
 
 #include "core/report/run_report.h"
+#include "core/text/paths.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST(RunReport, DocumentsCarryTheirLinesAndTheFileFollowsTheRun) {
     changed.engine = engines::EngineUsed::Builtin;
     changed.changed = true;
     changed.pairsReplaced = {1};
-    changed.backup = "/app/备份/2025-12-08/093000-1/b.docx";
+    changed.backup = text::pathFromUtf8("/app/备份/2025-12-08/093000-1/b.docx");
     changed.elapsed = std::chrono::milliseconds(1500);
     report.documentFinished(1, changed);
     report.result(line("已停止，剩余 1 个文档未处理", std::nullopt));
