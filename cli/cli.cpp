@@ -182,8 +182,7 @@ Listing listedDocuments(const Options& o, const std::string& folder, documents::
         throw UsageError{"“" + folder + "”不是文件夹。"};
     documents::ListingOptions options;
     options.subfolders = o.flag("--recursive");
-    const std::filesystem::path app = appFolderOf(o, env);
-    options.excludedFolders = {app, app / text::pathFromUtf8("备份")};
+    options.excludedFolders = documents::programFolders(appFolderOf(o, env));
     try {
         documents::DocumentListing found = documents::listDocuments(dir, pattern, options);
         listing.documents = std::move(found.files);

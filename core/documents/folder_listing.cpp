@@ -309,6 +309,10 @@ std::vector<std::string> listMatchingFiles(const std::filesystem::path& folder,
     return listDocuments(folder, pattern).files;
 }
 
+std::vector<std::filesystem::path> programFolders(const std::filesystem::path& appFolder) {
+    return {appFolder, appFolder / text::pathFromUtf8("备份")};
+}
+
 DocumentListing listDocuments(const std::filesystem::path& folder, std::string_view pattern,
                               const ListingOptions& options) {
     DocumentListing listing;

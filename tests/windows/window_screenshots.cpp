@@ -107,6 +107,9 @@ int main(int argc, char* argv[]) {
     form1.Text1->setPlainText("旧公司名称");
     form1.Text2->setPlainText("新公司名称");
     form1.Command1->click();
+    // The run goes on the worker thread.
+    while (form1.running())
+        settle(100);
     const QString log = QString::fromStdString(form1.logText());
     std::printf("log: %s\n", log.toUtf8().constData());
     if (!log.startsWith("无法启动 Microsoft Word（word.Application）")) {
