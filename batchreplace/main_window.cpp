@@ -156,7 +156,6 @@ void Form1::buildControls() {
     // The progress of a run, under the log box; shown only while one goes.
     Label6 = place(new QLabel(Frame1), 120, 4305, 3840, 240);
     ProgressBar1 = place(new QProgressBar(Frame1), 120, 4560, 3840, 270);
-    ProgressBar1->setFormat("%v/%m");
     Command4 = place(new QPushButton("停止", Frame1), 4035, 4305, 1140, 525);
     for (QWidget* w : std::initializer_list<QWidget*>{Label6, ProgressBar1, Command4})
         w->hide();
@@ -625,21 +624,24 @@ void Form1::showRunning(bool on) {
 }
 
 void Form1::updateProgress() {
+    // The bar: documents done of the total, the time spent and left (from
+    // the pace so far).
     ProgressBar1->setValue(int(runDone_));
     const auto spent = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::steady_clock::now() - runStarted_);
-    std::string text;
-    if (!runCurrent_.empty())
-        text = runCurrent_ + "　";
-    text += "已用 " + clockText(spent);
+    std::string times = "已用 " + clockText(spent);
     if (runDone_ > 0 && runDone_ < runTotal_)
-        text += "，预计剩余 " + clockText(std::chrono::seconds(
-                                    spent.count() * static_cast<long long>(runTotal_ - runDone_) /
-                                    static_cast<long long>(runDone_)));
+        times += "，剩余约 " + clockText(std::chrono::seconds(
+                                   spent.count() * static_cast<long long>(runTotal_ - runDone_) /
+                                   static_cast<long long>(runDone_)));
     else if (runDone_ == 0)
-        text += "，剩余时间估算中";
-    Label6->setText(q(text));
-    Label6->setToolTip(q(runCurrent_));
+        times += "，剩余时间估算中";
+    ProgressBar1->setFormat("%v/%m　" + q(times));
+    // Above it: the document under way, shortened in the middle to fit.
+    const QString current = q(runCurrent_);
+    Label6->setText(
+        Label6->fontMetrics().elidedText("正在处理：" + current, Qt::ElideMiddle, Label6->width()));
+    Label6->setToolTip(current);
 }
 
 void Form1::runEnded() {

@@ -565,7 +565,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form->ProgressBar1->value() >= 2, 10000);
         const std::size_t linesSeen = form->logText().size();
         QVERIFY(form->Label6->text().contains(".doc"));
-        QVERIFY(form->Label6->text().contains("预计剩余"));
+        QVERIFY(form->ProgressBar1->format().contains("剩余约"));
         const QPoint moved = form->pos() + QPoint(7, 5);
         form->move(moved);
         QTRY_COMPARE(form->pos(), moved);
