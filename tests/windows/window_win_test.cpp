@@ -51,6 +51,39 @@ std::string systemAnsi(const std::wstring& text) {
     return out;
 }
 
+// "word.Application" served by the stand-in COM server beside the test
+// (standin_word.dll) while it lives; unregistered again at its end.
+class StandInWordRegistration {
+public:
+    static constexpr const wchar_t* kClassId = L"{6B1E2F4A-93C5-4D1B-8E27-5A0C3B9D7F41}";
+
+    explicit StandInWordRegistration(const std::filesystem::path& dll) {
+        const std::wstring server = L"CLSID\\" + std::wstring(kClassId) + L"\\InprocServer32";
+        registered_ = setValue(L"word.Application\\CLSID", nullptr, kClassId) &&
+                      setValue(server.c_str(), nullptr, dll.wstring().c_str()) &&
+                      setValue(server.c_str(), L"ThreadingModel", L"Apartment");
+    }
+    ~StandInWordRegistration() {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"word.Application");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + std::wstring(kClassId)).c_str());
+    }
+    bool registered() const { return registered_; }
+
+private:
+    static bool setValue(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
+        HKEY opened = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &opened,
+                            nullptr) != ERROR_SUCCESS)
+            return false;
+        const LONG status =
+            RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                           DWORD((wcslen(value) + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+        return status == ERROR_SUCCESS;
+    }
+    bool registered_ = false;
+};
+
 bool runningAs(const char* name) {
     std::vector<platform::ProcessInfo> found;
     std::string error;
@@ -234,6 +267,44 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!runningAs("WINWORD.EXE"), 10000);
         QVERIFY(!desktop.exitCode);
         QCOMPARE(form->File1->pattern(), QString("*.doc;*.docx;*.docm"));
+    }
+
+    // The Word replace through COM on the worker thread: the stand-in server
+    // is created, driven and released on that thread (COM set up there), and
+    // no call comes from another thread.
+    void wordReplaceRunsThroughComOnTheWorkerThread() {
+        const std::filesystem::path dll = platform::executableFolder() / "standin_word.dll";
+        QVERIFY2(std::filesystem::exists(dll), "standin_word.dll is built beside the test");
+        const StandInWordRegistration registration(dll);
+        if (!registration.registered())
+            QSKIP("the stand-in COM server cannot be registered (HKEY_CLASSES_ROOT not writable)");
+        HMODULE module = LoadLibraryW(dll.wstring().c_str());
+        QVERIFY(module);
+        const auto creator = reinterpret_cast<DWORD (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module, "standInCreatorThread")));
+        const auto opened = reinterpret_cast<long (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module, "standInOpened")));
+        const auto wrongThread = reinterpret_cast<long (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module, "standInWrongThreadCalls")));
+        QVERIFY(creator && opened && wrongThread);
+
+        writeFile(*docs / "a.doc", "x");
+        writeFile(*docs / utf8Path("乙.doc"), "x");
+        start(registry);
+        form->Option1->setChecked(true);
+        form->Command1->setEnabled(true);
+        form->Text1->setPlainText("旧");
+        form->Text2->setPlainText("新");
+        QTest::mouseClick(form->Command1, Qt::LeftButton);
+        QVERIFY(form->running());
+        QTRY_VERIFY_WITH_TIMEOUT(!form->running(), 30000);
+
+        QCOMPARE(QString::fromStdString(form->logText()),
+                 QString("a.doc 已替换内容\r\n乙.doc 已替换内容\r\n"));
+        QCOMPARE(opened(), 2L);
+        QCOMPARE(wrongThread(), 0L);
+        QVERIFY(creator() != 0 && creator() != GetCurrentThreadId());
+        FreeLibrary(module);
     }
 };
 
