@@ -651,7 +651,7 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
             decline("替换内容不是有效的 UTF-8 文字");
         for (const char32_t c : pair.replacement)
             if (c < 0x20 && c != '\n' && c != '\t')
-                decline("替换内容“" + pairs[k].replacement + "”中有控制字符");
+                decline("替换内容中有控制字符");
         pair.pattern = std::move(*pattern);
         prepared.push_back(std::move(pair));
     }
