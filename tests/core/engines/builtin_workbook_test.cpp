@@ -181,7 +181,8 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
     std::string flagged = workbookPackage(twoSheets("合同"));
     flagged[6] = 1; // the first local header's flags, not the central record's
     binary_documents::ZipLayout encrypted;
-    encrypted.items.push_back({"_rels/.rels", "x"});
+    encrypted.items.emplace_back();
+    encrypted.items.back().name = "_rels/.rels";
     encrypted.items.back().flags = 1;
     const std::string good = workbookPackage(twoSheets("合同"));
     const struct {
