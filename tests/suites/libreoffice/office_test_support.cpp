@@ -160,6 +160,9 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document " << kNamespaces
       << "office:version=\"1.3\" "
          "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n"
+      << "<office:automatic-styles><style:style style:name=\"B\" style:family=\"text\">"
+         "<style:text-properties fo:font-weight=\"bold\" style:font-weight-asian=\"bold\"/>"
+         "</style:style></office:automatic-styles>\n"
       << "<office:body><office:spreadsheet>\n";
     for (const auto& sheet : sheets) {
         x << "<table:table table:name=\"" << escape(sheet.name) << "\""
