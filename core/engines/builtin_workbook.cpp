@@ -726,8 +726,6 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
     for (const auto& sheet : book.sheets) {
         if (sheet.kind != formats::ooxml::WorkbookSheet::Kind::Worksheet)
             decline("工作簿里有图表工作表、对话框工作表或宏工作表（“" + sheet.name + "”）");
-        if (sheet.state != formats::ooxml::WorkbookSheet::State::Visible)
-            decline("工作簿里有隐藏的工作表（“" + sheet.name + "”）");
         sheets.push_back({sheet.name, sheet.partName, 0, {}, {}, {}, false});
     }
     if (sheets.empty())

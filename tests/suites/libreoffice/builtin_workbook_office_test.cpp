@@ -5,6 +5,7 @@
 // leaves the file as it was.
 
 #include "cli/cli.h"
+#include "core/formats/zip_package.h"
 #include "office_test_support.h"
 #include "suites/libreoffice/libreoffice_server.h"
 #include "support/temp_folder.h"
@@ -51,6 +52,8 @@ protected:
             {"numbers",
              office_testing::flatSpreadsheet({Sheet{"数", {{"合同金额", "1234.5"}, {"2019"}}}})},
             {"formula", office_testing::flatSpreadsheet({Sheet{"式", {{"合同", formula}}}})},
+            {"hidden", office_testing::flatSpreadsheet(
+                           {Sheet{"显", {{"合同"}}}, Sheet{"隐", {{"合同乙"}}, false, true}})},
         };
         made_ = new std::map<std::string, fs::path>(
             office_testing::makeDocuments(books, "xlsx", folder_->path() / "made"));
@@ -101,6 +104,10 @@ protected:
 };
 
 TEST_F(BuiltinWorkbookOffice, SameLinesAndCellsAsTheOfficeOrDeclined) {
+    // The office wrote the hidden sheet as one.
+    const std::string hidden = readFile(made_->at("hidden"));
+    ASSERT_NE(formats::ZipPackage(hidden).read("xl/workbook.xml")->find("state=\"hidden\""),
+              std::string::npos);
     const struct {
         const char* name;
         std::string pairs; // a replacement table

@@ -162,11 +162,14 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
          "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n"
       << "<office:automatic-styles><style:style style:name=\"B\" style:family=\"text\">"
          "<style:text-properties fo:font-weight=\"bold\" style:font-weight-asian=\"bold\"/>"
-         "</style:style></office:automatic-styles>\n"
+         "</style:style><style:style style:name=\"hidden\" style:family=\"table\">"
+         "<style:table-properties table:display=\"false\"/></style:style>"
+         "</office:automatic-styles>\n"
       << "<office:body><office:spreadsheet>\n";
     for (const auto& sheet : sheets) {
         x << "<table:table table:name=\"" << escape(sheet.name) << "\""
-          << (sheet.isProtected ? " table:protected=\"true\"" : "") << ">";
+          << (sheet.isProtected ? " table:protected=\"true\"" : "")
+          << (sheet.hidden ? " table:style-name=\"hidden\"" : "") << ">";
         for (const auto& row : sheet.rows) {
             x << "<table:table-row>";
             for (const auto& cell : row) {

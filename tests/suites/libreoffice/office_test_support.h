@@ -38,6 +38,7 @@ struct Sheet {
     std::vector<std::vector<std::string>> rows;
     // Protected without a password; its cells are locked, as by default.
     bool isProtected = false;
+    bool hidden = false;
 };
 std::string flatSpreadsheet(const std::vector<Sheet>& sheets);
 
