@@ -355,6 +355,9 @@ struct Worksheet {
     std::vector<StringItem> inlineItems;
     std::vector<StringCell> cells;
     bool isProtected = false;
+    // An autofilter: its hidden rows may be filtered ones, which the office
+    // does not search.
+    bool filtered = false;
 };
 
 // What the cells other than strings hold.
@@ -378,6 +381,8 @@ public:
         const std::string_view n = tag.name.local;
         if (tag.depth == 1) {
             inData_ = n == "sheetData";
+            if (n == "autoFilter")
+                sheet_.filtered = true;
             if (n == "sheetProtection") {
                 const auto locked = tag.attribute({}, "sheet");
                 sheet_.isProtected = locked == "1" || locked == "true";
@@ -726,7 +731,9 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
     for (const auto& sheet : book.sheets) {
         if (sheet.kind != formats::ooxml::WorkbookSheet::Kind::Worksheet)
             decline("工作簿里有图表工作表、对话框工作表或宏工作表（“" + sheet.name + "”）");
-        sheets.push_back({sheet.name, sheet.partName, 0, {}, {}, {}, false});
+        Worksheet& added = sheets.emplace_back();
+        added.name = sheet.name;
+        added.partName = sheet.partName;
     }
     if (sheets.empty())
         decline("工作簿里没有工作表");
@@ -787,8 +794,8 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
                 continue;
             if (sheet.isProtected)
                 decline("工作表“" + sheet.name + "”受保护，其中有含查找内容的单元格");
-            if (cell.hiddenRow)
-                decline("工作表“" + sheet.name + "”中含查找内容的单元格在隐藏的行里");
+            if (cell.hiddenRow && sheet.filtered)
+                decline("工作表“" + sheet.name + "”中含查找内容的单元格在筛选隐藏的行里");
             if (cell.column > 1024)
                 decline("工作表“" + sheet.name + "”中含查找内容的单元格超出了办公软件的列数");
             if (changesShownText(styles, cell.style))

@@ -30,11 +30,11 @@ std::string si(const std::string& text) {
     return "<si><t>" + text + "</t></si>";
 }
 
-// Two sheets sharing the string 0 (the second one hidden, which the office
-// searches as well); sheet 二 also has string 1.
+// Two sheets sharing the string 0; sheet 二 also has string 1. A hidden
+// sheet and a row hidden by hand are searched as the others.
 WorkbookParts twoSheets(const std::string& shared, const std::string& other = "other") {
     WorkbookParts parts;
-    parts.sheets.emplace_back("一", row(s("A1", 0)));
+    parts.sheets.emplace_back("一", row(s("A1", 0), " hidden=\"1\""));
     parts.sheets.emplace_back("二", row(s("A1", 1) + s("B1", 0)), "hidden");
     parts.sharedStrings = si(shared) + si(other);
     return parts;
@@ -200,7 +200,9 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
          "编号", "x"},
         {"a text format that shows more than the text",
          one(row(s("A1", 0, " s=\"1\"")), si("合同"), "", textFormat), "合同", "x"},
-        {"a hidden row", one(row(s("A1", 0), " hidden=\"1\"")), "合同", "x"},
+        {"a hidden row under an autofilter",
+         one(row(s("A1", 0), " hidden=\"1\""), si("合同"), "<autoFilter ref=\"A1:A1\"/>"), "合同",
+         "x"},
         {"a protected sheet", one(row(s("A1", 0)), si("合同"), "<sheetProtection sheet=\"1\"/>"),
          "合同", "x"},
         {"a chart sheet", workbookPackage(chart), "合同", "x"},

@@ -53,7 +53,8 @@ protected:
              office_testing::flatSpreadsheet({Sheet{"数", {{"合同金额", "1234.5"}, {"2019"}}}})},
             {"formula", office_testing::flatSpreadsheet({Sheet{"式", {{"合同", formula}}}})},
             {"hidden", office_testing::flatSpreadsheet(
-                           {Sheet{"显", {{"合同"}}}, Sheet{"隐", {{"合同乙"}}, false, true}})},
+                           {Sheet{"显", {{"合同"}, {"合同丙"}}, false, false, {1}},
+                            Sheet{"隐", {{"合同乙"}}, false, true}})},
         };
         made_ = new std::map<std::string, fs::path>(
             office_testing::makeDocuments(books, "xlsx", folder_->path() / "made"));
@@ -104,10 +105,11 @@ protected:
 };
 
 TEST_F(BuiltinWorkbookOffice, SameLinesAndCellsAsTheOfficeOrDeclined) {
-    // The office wrote the hidden sheet as one.
+    // The office wrote the hidden sheet and row as such.
     const std::string hidden = readFile(made_->at("hidden"));
-    ASSERT_NE(formats::ZipPackage(hidden).read("xl/workbook.xml")->find("state=\"hidden\""),
-              std::string::npos);
+    const formats::ZipPackage package(hidden);
+    ASSERT_NE(package.read("xl/workbook.xml")->find("state=\"hidden\""), std::string::npos);
+    ASSERT_NE(package.read("xl/worksheets/sheet1.xml")->find("hidden=\""), std::string::npos);
     const struct {
         const char* name;
         std::string pairs; // a replacement table

@@ -2,6 +2,7 @@
 
 #include "suites/libreoffice/libreoffice_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -170,8 +171,12 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
         x << "<table:table table:name=\"" << escape(sheet.name) << "\""
           << (sheet.isProtected ? " table:protected=\"true\"" : "")
           << (sheet.hidden ? " table:style-name=\"hidden\"" : "") << ">";
-        for (const auto& row : sheet.rows) {
-            x << "<table:table-row>";
+        for (std::size_t r = 0; r < sheet.rows.size(); ++r) {
+            const auto& row = sheet.rows[r];
+            const bool hiddenRow = std::find(sheet.hiddenRows.begin(), sheet.hiddenRows.end(), r) !=
+                                   sheet.hiddenRows.end();
+            x << (hiddenRow ? "<table:table-row table:visibility=\"collapsed\">"
+                            : "<table:table-row>");
             for (const auto& cell : row) {
                 if (cell.empty())
                     x << "<table:table-cell/>";

@@ -39,6 +39,7 @@ struct Sheet {
     // Protected without a password; its cells are locked, as by default.
     bool isProtected = false;
     bool hidden = false;
+    std::vector<std::size_t> hiddenRows = {}; // indexes into `rows`, hidden by hand (not filtered)
 };
 std::string flatSpreadsheet(const std::vector<Sheet>& sheets);
 
