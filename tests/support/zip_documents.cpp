@@ -233,7 +233,7 @@ std::string workbookPackage(const WorkbookParts& parts) {
                            "worksheet+xml");
         l.items.push_back(part(folder + target, head + "<worksheet xmlns=\"" + ns +
                                                     "\"><sheetData>" + s.sheetData +
-                                                    "</sheetData></worksheet>"));
+                                                    "</sheetData>" + s.after + "</worksheet>"));
     }
     for (std::size_t i = 0; i < parts.sheets.size(); ++i) {
         const PackageSheet& s = parts.sheets[i];

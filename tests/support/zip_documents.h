@@ -47,13 +47,14 @@ std::string wordPackage(const std::string& bodyXml,
 
 struct PackageSheet {
     PackageSheet(std::string name, std::string sheetData, std::string state = "",
-                 std::string relationship = "worksheet")
+                 std::string relationship = "worksheet", std::string after = "")
         : name(std::move(name)), sheetData(std::move(sheetData)), state(std::move(state)),
-          relationship(std::move(relationship)) {}
+          relationship(std::move(relationship)), after(std::move(after)) {}
     std::string name;
     std::string sheetData; // the content of <sheetData>
     std::string state;     // empty: visible
     std::string relationship;
+    std::string after; // elements of <worksheet> after <sheetData> (sheetProtection, ...)
 };
 
 struct WorkbookParts {
