@@ -1,5 +1,7 @@
 #include "core/engines/builtin_engines.h"
 
+#include "core/engines/builtin_word.h"
+
 namespace engines {
 
 void BuiltinEngines::add(Operation operation, std::unique_ptr<BuiltinEngine> engine) {
@@ -26,6 +28,7 @@ const BuiltinEngine& builtinEngines() {
     static const BuiltinEngines engines = [] {
         BuiltinEngines all;
         // Each package engine registers here.
+        all.add(Operation::WordReplace, std::make_unique<WordPackageEngine>());
         return all;
     }();
     return engines;
