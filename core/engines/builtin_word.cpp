@@ -776,7 +776,9 @@ Pattern patternOf(const ReplacePair& pair) {
     if (!validUtf8(with))
         decline("替换文字不是有效的文字");
     forEachCodePoint(with, [&](char32_t c, std::size_t, std::size_t) {
-        if (c < 0x20 || c == 0x7F || c == 0xFFFE || c == 0xFFFF)
+        // Controls, and separators the office may take as a new line or paragraph.
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 || c == 0xFFFE ||
+            c == 0xFFFF)
             decline("替换文字含有换行、制表符或控制字符");
     });
     Pattern pattern{std::move(*search), {}};
