@@ -829,9 +829,13 @@ BuiltinResult WordPackageEngine::replace(Operation, std::string_view content,
         std::string xml = package.read(*entry);
         MainText text = readMainText(xml);
         BuiltinResult::Part part;
-        bool checked = false;
+        bool checked = false, stale = false;
         std::vector<Match> matches;
         for (std::size_t k = 0; k < pairs.size(); ++k) {
+            // The part is read again only when a later pair needs it.
+            if (stale)
+                text = readMainText(xml);
+            stale = false;
             matches.clear();
             matchParagraph(text.doubtful, patterns[k], matches);
             if (!matches.empty())
@@ -844,7 +848,7 @@ BuiltinResult WordPackageEngine::replace(Operation, std::string_view content,
                 checkDocumentParts(package, main.partName);
             checked = true;
             xml = applyMatches(xml, text, matches, pairs[k].replacement);
-            text = readMainText(xml);
+            stale = true;
             part.replaced = true;
             part.pairsReplaced.push_back(k);
         }
