@@ -237,8 +237,10 @@ Kind wordKind(std::string_view local) {
 Kind kindOf(const formats::XmlName& name) {
     if (name.uri == kWordNs)
         return wordKind(name.local);
+    // Alternate content: the office reads one of its choices. Text boxes in
+    // it stay outside the main text; any other text in it is a doubt.
     if (name.uri == kMarkupCompatibilityNs && name.local == "AlternateContent")
-        return Kind::ExcludedGap;
+        return Kind::Other;
     if (name.uri == kMathNs)
         return Kind::ExcludedGap;
     return Kind::Other;

@@ -226,6 +226,12 @@ INSTANTIATE_TEST_SUITE_P(
                     doc(p("<v:shape>" + r("合同") + "</v:shape>")),
                     {{"合同", "x"}},
                     "未识别"},
+        DeclineCase{"alternate_content_text",
+                    doc(p("<mc:AlternateContent><mc:Choice Requires=\"w14\">" + r("合同") +
+                          "</mc:Choice><mc:Fallback>" + r("合同") +
+                          "</mc:Fallback></mc:AlternateContent>")),
+                    {{"合同", "x"}},
+                    "未识别"},
         DeclineCase{"accent_the_office_may_ignore", doc(p(r("café"))), {{"cafe", "x"}}, "变音"},
         DeclineCase{"full_width_letters", doc(p(r("ＡＣＭＥ"))), {{"acme", "x"}}, "全半角"},
         DeclineCase{"special_code", kPlain, {{"^p", "x"}}, "特殊代码"},
