@@ -1,5 +1,6 @@
 #include "core/engines/builtin_engines.h"
 
+#include "core/engines/builtin_word.h"
 #include "core/engines/builtin_workbook.h"
 
 namespace engines {
@@ -27,7 +28,7 @@ BuiltinResult BuiltinEngines::replace(Operation operation, std::string_view cont
 const BuiltinEngine& builtinEngines() {
     static const BuiltinEngines engines = [] {
         BuiltinEngines all;
-        // Each package engine registers here.
+        all.add(Operation::WordReplace, std::make_unique<WordPackageEngine>());
         all.add(Operation::ExcelReplace, std::make_unique<WorkbookPackageEngine>());
         return all;
     }();
