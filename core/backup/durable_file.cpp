@@ -2,6 +2,7 @@
 
 #include "core/backup/sha256.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <fstream>
