@@ -73,6 +73,17 @@ std::string operationLabel(engines::Operation operation) {
 
 BackupStore::BackupStore(fs::path appFolder, std::string operation, std::string folder, Clock clock)
     : appFolder_(std::move(appFolder)) {
+    // Full paths: the journal and the run list name them whatever the
+    // current folder is later.
+    std::error_code ec;
+    if (const fs::path full = fs::absolute(appFolder_, ec); !ec)
+        appFolder_ = full;
+    if (fs::path full = fs::absolute(text::pathFromUtf8(folder), ec).lexically_normal();
+        !ec && !folder.empty()) {
+        if (!full.has_filename() && full != full.root_path())
+            full = full.parent_path(); // "/a/b/" as "/a/b"
+        folder = text::pathToUtf8(full);
+    }
     header_.time = clock ? clock() : std::time(nullptr);
     header_.operation = std::move(operation);
     header_.folder = std::move(folder);
