@@ -221,6 +221,7 @@ TEST_F(BackupOffice, ARunKilledPartWayIsUndoneAndNoDocumentIsChangedWithoutItsOr
     }
     const std::vector<backup::KeptRun> runs = backup::keptRuns(app.path());
     ASSERT_EQ(runs.size(), 1u);
+    ASSERT_LT(runs[0].manifest.documents.size(), 6u) << "the run was not stopped part-way";
     const Ran undone = run(withApp({"undo"}));
     EXPECT_GE(countContaining(undone.lines, "已还原"), 2u);
     for (const auto& [name, bytes] : before) {
