@@ -1,4 +1,6 @@
 #include "core/documents/folder_listing.h"
+
+#include "core/backup/backup_store.h"
 #include "core/text/ascii.h"
 #include "core/text/paths.h"
 
@@ -310,7 +312,7 @@ std::vector<std::string> listMatchingFiles(const std::filesystem::path& folder,
 }
 
 std::vector<std::filesystem::path> programFolders(const std::filesystem::path& appFolder) {
-    return {appFolder, appFolder / text::pathFromUtf8("备份")};
+    return {appFolder, backup::storePath(appFolder)};
 }
 
 DocumentListing listDocuments(const std::filesystem::path& folder, std::string_view pattern,
