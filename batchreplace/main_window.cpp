@@ -4,6 +4,9 @@
 #include "batchreplace/contact_window.h"
 #include "batchreplace/decoration.h"
 #include "batchreplace_version.h"
+#include "core/backup/backup_store.h"
+#include "core/backup/keeping.h"
+#include "core/backup/undo.h"
 #include "core/config/version_files.h"
 #include "core/detection/document_guard.h"
 #include "core/detection/suite_detection.h"
@@ -237,7 +240,9 @@ void Form1::buildControls() {
                 updateProgress();
             });
     connect(worker_, &RunWorker::result, this, [this](const engines::ResultLine& line) {
-        appendLog(line.log);
+        // A line for the journal only has no log text.
+        if (!line.log.empty())
+            appendLog(line.log);
         rz(line.journal);
     });
     connect(worker_, &RunWorker::documentFinished, this,
@@ -318,6 +323,9 @@ void Form1::buildMenus() {
         jobsActions[i] = action;
     }
     jobsActions[0]->setChecked(true);
+
+    undo = menuBar()->addAction("撤销上次替换");
+    connect(undo, &QAction::triggered, this, &Form1::undo_Click);
     // A fixed border: the user cannot resize the window.
     setFixedSize(sizeHint());
 }
@@ -338,6 +346,9 @@ void Form1::Form_Load() {
     Dir1->setEnabled(false);
     Drive1->setEnabled(false);
     CheckForUpdate();
+    // Old runs leave the backup store; what cannot be removed is journalled.
+    for (const std::string& line : backup::keepStoreWithinLimits(appFolder_))
+        rz(line);
 }
 
 void Form1::wjsf() {
@@ -591,15 +602,54 @@ void Form1::runBatch(engines::Operation operation) {
         services.prescan = &engines::filePrescan();
         services.builtin = &engines::builtinEngines();
     }
-    runTotal_ = request.documents.size();
+    // The originals of the documents the run changes, for "撤销上次替换".
+    auto store = std::make_shared<backup::BackupStore>(
+        appFolder_, backup::operationLabel(operation), request.folder);
+    services.backups = store.get();
+    startOnWorker(
+        request.documents.size(), [request, services, store](engines::RunReporter& reporter,
+                                                             const engines::RunControl& control) {
+            const engines::RunSummary summary = engines::run(request, services, reporter, &control);
+            // Where the originals are: a journal entry of its own.
+            if (const auto line = store->journalLine()) {
+                engines::ResultLine entry;
+                entry.journal = *line;
+                reporter.result(entry);
+            }
+            return summary;
+        });
+}
+
+void Form1::startOnWorker(std::size_t documents, RunWorker::Task task) {
+    runTotal_ = documents;
     runDone_ = 0;
     runCurrent_.clear();
     runStarted_ = std::chrono::steady_clock::now();
-    worker_->start(
-        [request, services](engines::RunReporter& reporter, const engines::RunControl& control) {
-            return engines::run(request, services, reporter, &control);
-        });
+    worker_->start(std::move(task));
     showRunning(true);
+}
+
+void Form1::undo_Click() {
+    if (running())
+        return;
+    if (desktop_.messageBox("要撤销上次替换吗？\r\n上次运行修改过、此后没有再改动的文档将恢复为"
+                            "修改前的原件。",
+                            "撤销确认",
+                            platform::mb::YesNo | platform::mb::IconQuestion |
+                                platform::mb::DefaultButton2) != platform::answer::Yes)
+        return;
+    // No count of documents beforehand: the bar shows that work goes on.
+    startOnWorker(0,
+                  [app = appFolder_](engines::RunReporter& reporter, const engines::RunControl&) {
+                      for (const std::string& text : backup::undoLastRun(app).lines) {
+                          engines::ResultLine line;
+                          line.log = line.journal = text;
+                          reporter.result(line);
+                      }
+                      return engines::RunSummary{};
+                  });
+    // An undo is not stopped half-way.
+    Command4->setEnabled(false);
 }
 
 void Form1::showRunning(bool on) {
@@ -608,6 +658,7 @@ void Form1::showRunning(bool on) {
         w->setEnabled(!on);
     for (QMenu* menu : {gjgx, tableMenu, jobsMenu})
         menu->setEnabled(!on);
+    undo->setEnabled(!on);
     // The progress takes the lower part of the log box.
     Text3->setGeometry(twipsRect(120, 3240, 5055, on ? 1050 : 1575));
     for (QWidget* w : std::initializer_list<QWidget*>{Label6, ProgressBar1, Command4})
@@ -639,8 +690,8 @@ void Form1::updateProgress() {
     ProgressBar1->setFormat("%v/%m　" + q(times));
     // Above it: the document under way, shortened in the middle to fit.
     const QString current = q(runCurrent_);
-    Label6->setText(
-        Label6->fontMetrics().elidedText("正在处理：" + current, Qt::ElideMiddle, Label6->width()));
+    const QString doing = runTotal_ == 0 ? "正在撤销上次替换…" : "正在处理：" + current;
+    Label6->setText(Label6->fontMetrics().elidedText(doing, Qt::ElideMiddle, Label6->width()));
     Label6->setToolTip(current);
 }
 

@@ -137,6 +137,7 @@ public:
     QAction* clearTable;                 // "清除替换表": back to the two text boxes
     QMenu* jobsMenu;                     // menu "同时处理": documents processed side by side
     std::array<QAction*, 4> jobsActions; // 1, 2, 3 or 4 documents at a time
+    QAction* undo; // menu "撤销上次替换": the last run's documents put back
 
     // The number of documents a run processes side by side (each with its own
     // office), 1 unless chosen in the menu.
@@ -179,6 +180,9 @@ public slots:
     void importTable_Click();
     // Returns to the two text boxes.
     void clearTable_Click();
+    // Asks, then puts back the documents the last run changed (on the worker
+    // thread); each line to the log box and the journal.
+    void undo_Click();
 
 signals:
     // A batch run has ended and its last line is in the log box.
@@ -214,6 +218,9 @@ private:
     // Starts one batch operation on the worker thread; a run asked for while
     // one goes on is not started.
     void runBatch(engines::Operation operation);
+    // Starts `task` on the worker thread with the progress of `documents`
+    // (0: not known).
+    void startOnWorker(std::size_t documents, RunWorker::Task task);
     // Disables the run's inputs and shows the progress, or the reverse.
     void showRunning(bool on);
     void updateProgress();

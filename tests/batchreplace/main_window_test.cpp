@@ -847,7 +847,11 @@ private slots:
         QCOMPARE(int(request.documents.size()), excelMode ? 3 : 2);
         QVERIFY(calling.failures == (excelMode ? 0 : 1));
         QCOMPARE(form->logText(), calling.text3);
-        QCOMPARE(journalEntries(), calling.journal);
+        // The window keeps the originals and says where in the journal.
+        std::vector<std::string> entries = journalEntries();
+        QVERIFY(!entries.empty() && entries.back().starts_with("本次运行修改前的 "));
+        entries.pop_back();
+        QCOMPARE(entries, calling.journal);
     }
 
     // With "包括子文件夹" the list shows the relative paths of the tree in
@@ -946,6 +950,45 @@ private slots:
         QCOMPARE(form->text1(), std::string("typed"));
         QVERIFY(!form->Text1->isReadOnly());
         QVERIFY(!form->clearTable->isEnabled());
+    }
+
+    // "撤销上次替换" asks once; Yes puts back the documents the last run
+    // changed, on the worker thread, each line in the log box and journal.
+    void undoPutsBackTheLastRunAfterAsking() {
+        ScriptedWord word(*registry);
+        // Word saves the replacement into the document it has open.
+        std::string open;
+        word.documents.onCall("Open", scripted::computed([&](const scripted::Call& c, int) {
+                                  open = c.positional.at(0).toString();
+                                  return scripted::Reply(word.doc);
+                              }));
+        word.documents.onCall("Close", scripted::computed([&](const scripted::Call& c, int) {
+                                  if (c.positional.at(0).toBool())
+                                      writeFile(text::pathFromUtf8(open), "新");
+                                  return scripted::Reply(automation::Value());
+                              }));
+        chooseWordMode();
+        form->Command1->click();
+        waitForRun();
+        QCOMPARE(readFile(*docs / "a.doc"), std::string("新"));
+        const std::size_t logged = form->logText().size();
+
+        desktop->answers = {platform::answer::No, platform::answer::Yes};
+        form->undo->trigger();
+        QVERIFY(!form->running());
+        QCOMPARE(readFile(*docs / "a.doc"), std::string("新"));
+        form->undo->trigger();
+        QVERIFY(form->running() && !form->undo->isEnabled());
+        waitForRun();
+        QCOMPARE(desktop->boxes.size(), std::size_t(2));
+        for (const char* name : {"a.doc", "b.DOC"})
+            QCOMPARE(readFile(*docs / name), std::string("x"));
+        const std::string lines = form->logText().substr(logged);
+        QVERIFY2(lines.find("a.doc") != std::string::npos &&
+                     lines.find("b.DOC") != std::string::npos,
+                 lines.c_str());
+        const std::vector<std::string> entries = journalEntries();
+        QVERIFY(lines.ends_with(entries.back() + "\r\n"));
     }
 };
 
