@@ -620,8 +620,9 @@ void Form1::runBatch(engines::Operation operation) {
         });
 }
 
-void Form1::startOnWorker(std::size_t documents, RunWorker::Task task) {
-    runTotal_ = documents;
+void Form1::startOnWorker(std::optional<std::size_t> documents, RunWorker::Task task) {
+    undoing_ = !documents;
+    runTotal_ = documents.value_or(0);
     runDone_ = 0;
     runCurrent_.clear();
     runStarted_ = std::chrono::steady_clock::now();
@@ -639,7 +640,7 @@ void Form1::undo_Click() {
                                 platform::mb::DefaultButton2) != platform::answer::Yes)
         return;
     // No count of documents beforehand: the bar shows that work goes on.
-    startOnWorker(0,
+    startOnWorker(std::nullopt,
                   [app = appFolder_](engines::RunReporter& reporter, const engines::RunControl&) {
                       for (const std::string& text : backup::undoLastRun(app).lines) {
                           engines::ResultLine line;
@@ -690,7 +691,7 @@ void Form1::updateProgress() {
     ProgressBar1->setFormat("%v/%m　" + q(times));
     // Above it: the document under way, shortened in the middle to fit.
     const QString current = q(runCurrent_);
-    const QString doing = runTotal_ == 0 ? "正在撤销上次替换…" : "正在处理：" + current;
+    const QString doing = undoing_ ? "正在撤销上次替换…" : "正在处理：" + current;
     Label6->setText(Label6->fontMetrics().elidedText(doing, Qt::ElideMiddle, Label6->width()));
     Label6->setToolTip(current);
 }

@@ -219,8 +219,8 @@ private:
     // one goes on is not started.
     void runBatch(engines::Operation operation);
     // Starts `task` on the worker thread with the progress of `documents`
-    // (0: not known).
-    void startOnWorker(std::size_t documents, RunWorker::Task task);
+    // (none: an undo, whose count is not known beforehand).
+    void startOnWorker(std::optional<std::size_t> documents, RunWorker::Task task);
     // Disables the run's inputs and shows the progress, or the reverse.
     void showRunning(bool on);
     void updateProgress();
@@ -252,6 +252,7 @@ private:
     std::chrono::steady_clock::time_point runStarted_;
     std::size_t runTotal_ = 0;
     std::size_t runDone_ = 0;
+    bool undoing_ = false;
     std::string runCurrent_;
     // The replacement table's pairs while one is loaded, and what the two
     // text boxes held before.
