@@ -845,23 +845,19 @@ private slots:
         buttons[operation]->click();
         waitForRun();
 
-        engines::RunRequest request;
-        request.operation = op;
-        request.mode = excelMode ? engines::Mode::ExcelXls : engines::Mode::WordDoc;
-        request.folder = form->Dir1->path().toStdString();
-        for (int i = 0; i < form->File1->fileCount(); ++i)
-            request.documents.push_back(form->File1->fileName(i));
-        request.pairs = {{"旧", "新"}};
-        request.headerFooter.header = true;
-        request.headerFooter.headerText = "页眉";
-        engines::RunServices services{*registry};
-        if (op != engines::Operation::HeaderFooter) {
-            services.prescan = &engines::filePrescan();
-            services.builtin = &engines::builtinEngines();
-        }
+        // The same inputs (the texts and header settings are its defaults).
         engines_testing::FakeWindow calling;
-        engines::run(request, services, calling);
-        QCOMPARE(int(request.documents.size()), excelMode ? 3 : 2);
+        calling.modeValue = excelMode ? engines::Mode::ExcelXls : engines::Mode::WordDoc;
+        calling.folder = form->Dir1->path().toStdString();
+        for (int i = 0; i < form->File1->fileCount(); ++i)
+            calling.files.push_back(form->File1->fileName(i));
+        calling.header = true;
+        if (op != engines::Operation::HeaderFooter) {
+            calling.prescanner = &engines::filePrescan();
+            calling.builtin = &engines::builtinEngines();
+        }
+        calling.run(op, *registry);
+        QCOMPARE(int(calling.files.size()), excelMode ? 3 : 2);
         QVERIFY(calling.failures == (excelMode ? 0 : 1));
         QCOMPARE(form->logText(), calling.text3);
         // The window keeps the originals and says where in the journal.
