@@ -64,7 +64,14 @@ bool shoot(QWidget& window, const QString& file) {
     const QRect frame = window.frameGeometry();
     QPixmap shot = QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
                                                              frame.height());
-    if (shot.isNull())
+    // Some displays (Wine's on Xvfb) hand back a blank screen: the window
+    // then paints itself, without its frame.
+    const QImage image = shot.toImage();
+    bool blank = true;
+    for (int y = 0; blank && y < image.height(); y += 7)
+        for (int x = 0; blank && x < image.width(); x += 7)
+            blank = image.pixel(x, y) == image.pixel(0, 0);
+    if (shot.isNull() || blank)
         shot = window.grab();
     const bool saved = shot.save(file, "PNG");
     std::printf("%s %s (%dx%d)\n", saved ? "saved" : "could not save", qPrintable(file),
@@ -128,7 +135,8 @@ int main(int argc, char* argv[]) {
     QString error;
     if (!form1.Dir1->setPath(QString::fromStdU16String(documents.u16string()), error)) {
         std::printf("cannot open %s: %s\n",
-                    qPrintable(QString::fromStdU16String(documents.u16string())), qPrintable(error));
+                    qPrintable(QString::fromStdU16String(documents.u16string())),
+                    qPrintable(error));
         ok = false;
     }
     form1.Text1->setPlainText("旧公司名称");
