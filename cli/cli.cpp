@@ -185,8 +185,7 @@ Listing listedDocuments(const Options& o, const std::string& folder, documents::
         throw UsageError{"“" + folder + "”不是文件夹。"};
     documents::ListingOptions options;
     options.subfolders = o.flag("--recursive");
-    const std::filesystem::path app = appFolderOf(o, env);
-    options.excludedFolders = {app, backup::storePath(app)};
+    options.excludedFolders = documents::programFolders(appFolderOf(o, env));
     try {
         documents::DocumentListing found = documents::listDocuments(dir, pattern, options);
         listing.documents = std::move(found.files);

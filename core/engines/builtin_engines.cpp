@@ -1,5 +1,8 @@
 #include "core/engines/builtin_engines.h"
 
+#include "core/engines/builtin_word.h"
+#include "core/engines/builtin_workbook.h"
+
 namespace engines {
 
 void BuiltinEngines::add(Operation operation, std::unique_ptr<BuiltinEngine> engine) {
@@ -25,7 +28,8 @@ BuiltinResult BuiltinEngines::replace(Operation operation, std::string_view cont
 const BuiltinEngine& builtinEngines() {
     static const BuiltinEngines engines = [] {
         BuiltinEngines all;
-        // Each package engine registers here.
+        all.add(Operation::WordReplace, std::make_unique<WordPackageEngine>());
+        all.add(Operation::ExcelReplace, std::make_unique<WorkbookPackageEngine>());
         return all;
     }();
     return engines;

@@ -186,31 +186,98 @@ std::pair<std::string, std::string> split(const std::string& name) {
 
 } // namespace
 
+namespace {
+
+std::string wordDocumentPart(const std::string& bodyXml, const std::string& wordNamespace) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document "
+           "xmlns:w=\"" +
+           wordNamespace +
+           "\" "
+           "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+           "xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\" "
+           "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+           "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+           "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\" "
+           "xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+           "mc:Ignorable=\"wps\"><w:body>" +
+           bodyXml + "<w:sectPr/></w:body></w:document>";
+}
+
+const std::string kWordNs = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+const char* kWordMainType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+
+} // namespace
+
 std::string wordPackage(const std::string& bodyXml, const std::string& mainPart,
                         const std::string& wordNamespace) {
-    const std::string document =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document "
-        "xmlns:w=\"" +
-        wordNamespace +
-        "\" "
-        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
-        "xmlns:m=\"http://schemas.openxmlformats.org/officeDocument/2006/math\" "
-        "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
-        "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
-        "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\" "
-        "xmlns:v=\"urn:schemas-microsoft-com:vml\" "
-        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
-        "mc:Ignorable=\"wps\"><w:body>" +
-        bodyXml + "<w:sectPr/></w:body></w:document>";
     ZipLayout l;
-    l.items.push_back(part("[Content_Types].xml",
-                           contentTypes({{mainPart, "application/vnd.openxmlformats-officedocument."
-                                                    "wordprocessingml.document.main+xml"}})));
+    l.items.push_back(part("[Content_Types].xml", contentTypes({{mainPart, kWordMainType}})));
     l.items.push_back(
         part("_rels/.rels", relationshipsPart(relationship("rId1", "officeDocument", mainPart))));
-    l.items.push_back(part(mainPart, document));
+    l.items.push_back(part(mainPart, wordDocumentPart(bodyXml, wordNamespace)));
     return zipArchive(l);
 }
+
+std::string wordPackage(const WordParts& parts) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    const std::string w = "xmlns:w=\"" + kWordNs + "\"";
+    ZipLayout l;
+    l.items.push_back(
+        part("[Content_Types].xml", contentTypes({{"word/document.xml", kWordMainType}})));
+    l.items.push_back(
+        part("_rels/.rels",
+             relationshipsPart(relationship("rId1", "officeDocument", "word/document.xml") +
+                               relationship("rId2", "extended-properties", "docProps/app.xml"))));
+    std::string relationships;
+    if (!parts.styles.empty()) {
+        l.items.push_back(
+            part("word/styles.xml", head + "<w:styles " + w + ">" + parts.styles + "</w:styles>"));
+        relationships += relationship("rId1", "styles", "styles.xml");
+    }
+    if (!parts.settings.empty()) {
+        l.items.push_back(part("word/settings.xml",
+                               head + "<w:settings " + w + ">" + parts.settings + "</w:settings>"));
+        relationships += relationship("rId2", "settings", "settings.xml");
+    }
+    l.items.push_back(part("word/_rels/document.xml.rels", relationshipsPart(relationships)));
+    l.items.push_back(
+        part("word/document.xml", wordDocumentPart(parts.body, kWordNs)));
+    l.items.push_back(part("docProps/app.xml", head + "<Properties><Pages>1</Pages></Properties>"));
+    ZipItem picture =
+        part("word/media/image1.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, '\0'));
+    picture.deflated = false;
+    picture.descriptor = ZipItem::Descriptor::WithSignature;
+    l.items.push_back(picture);
+    return zipArchive(l);
+}
+
+namespace wordml {
+
+std::string p(const std::string& runs) {
+    return "<w:p>" + runs + "</w:p>";
+}
+std::string r(const std::string& text) {
+    return "<w:r><w:t xml:space=\"preserve\">" + text + "</w:t></w:r>";
+}
+std::string field(const std::string& code, const std::string& result) {
+    return "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>" + code +
+           "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" + r(result) +
+           "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>";
+}
+std::string textBox(const std::string& text) {
+    return "<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wp:anchor>"
+           "<a:graphic><a:graphicData><wps:wsp><wps:txbx><w:txbxContent>" +
+           p(r(text)) +
+           "</w:txbxContent></wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor>"
+           "</w:drawing></mc:Choice><mc:Fallback><w:pict><v:shape><v:textbox><w:txbxContent>" +
+           p(r(text)) +
+           "</w:txbxContent></v:textbox></v:shape></w:pict></mc:Fallback>"
+           "</mc:AlternateContent></w:r>";
+}
+
+} // namespace wordml
 
 std::string workbookPackage(const WorkbookParts& parts) {
     const std::string ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
@@ -233,7 +300,7 @@ std::string workbookPackage(const WorkbookParts& parts) {
                            "worksheet+xml");
         l.items.push_back(part(folder + target, head + "<worksheet xmlns=\"" + ns +
                                                     "\"><sheetData>" + s.sheetData +
-                                                    "</sheetData></worksheet>"));
+                                                    "</sheetData>" + s.after + "</worksheet>"));
     }
     for (std::size_t i = 0; i < parts.sheets.size(); ++i) {
         const PackageSheet& s = parts.sheets[i];

@@ -45,15 +45,37 @@ std::string wordPackage(const std::string& bodyXml,
                         const std::string& wordNamespace =
                             "http://schemas.openxmlformats.org/wordprocessingml/2006/main");
 
+// A .docx package as `wordPackage` makes it, with a styles and a settings
+// part (their contents inside the root element; none when empty), document
+// properties and a picture after the main part, some of them stored.
+struct WordParts {
+    std::string body;
+    std::string styles;
+    std::string settings;
+};
+std::string wordPackage(const WordParts& parts);
+
+// Pieces of WordprocessingML for the bodies above.
+namespace wordml {
+std::string p(const std::string& runs);
+// A run with one text element (xml:space="preserve").
+std::string r(const std::string& text);
+// A complex field: begin, code, separate, result, end.
+std::string field(const std::string& code, const std::string& result);
+// A text box as the office writes it: DrawingML with a VML fallback.
+std::string textBox(const std::string& text);
+} // namespace wordml
+
 struct PackageSheet {
     PackageSheet(std::string name, std::string sheetData, std::string state = "",
-                 std::string relationship = "worksheet")
+                 std::string relationship = "worksheet", std::string after = "")
         : name(std::move(name)), sheetData(std::move(sheetData)), state(std::move(state)),
-          relationship(std::move(relationship)) {}
+          relationship(std::move(relationship)), after(std::move(after)) {}
     std::string name;
     std::string sheetData; // the content of <sheetData>
     std::string state;     // empty: visible
     std::string relationship;
+    std::string after; // elements of <worksheet> after <sheetData> (sheetProtection, ...)
 };
 
 struct WorkbookParts {

@@ -20,27 +20,10 @@ using binary_documents::wordPackage;
 using binary_documents::workbookPackage;
 using binary_documents::WorkbookParts;
 
-std::string p(const std::string& runs) {
-    return "<w:p>" + runs + "</w:p>";
-}
-std::string r(const std::string& text) {
-    return "<w:r><w:t xml:space=\"preserve\">" + text + "</w:t></w:r>";
-}
-std::string field(const std::string& code, const std::string& result) {
-    return "<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText>" + code +
-           "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" + r(result) +
-           "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>";
-}
-std::string textBox(const std::string& text) {
-    return "<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wp:anchor>"
-           "<a:graphic><a:graphicData><wps:wsp><wps:txbx><w:txbxContent>" +
-           p(r(text)) +
-           "</w:txbxContent></wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor>"
-           "</w:drawing></mc:Choice><mc:Fallback><w:pict><v:shape><v:textbox><w:txbxContent>" +
-           p(r(text)) +
-           "</w:txbxContent></v:textbox></v:shape></w:pict></mc:Fallback>"
-           "</mc:AlternateContent></w:r>";
-}
+using binary_documents::wordml::field;
+using binary_documents::wordml::p;
+using binary_documents::wordml::r;
+using binary_documents::wordml::textBox;
 
 // Found: "maybe", and a text that is nowhere gets "certainly not" (so the
 // "maybe" came from the text); Absent: "certainly not"; Doubt: "maybe" for

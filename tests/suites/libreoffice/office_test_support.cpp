@@ -2,6 +2,7 @@
 
 #include "suites/libreoffice/libreoffice_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -160,12 +161,22 @@ std::string flatSpreadsheet(const std::vector<Sheet>& sheets) {
     x << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document " << kNamespaces
       << "office:version=\"1.3\" "
          "office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\">\n"
+      << "<office:automatic-styles><style:style style:name=\"B\" style:family=\"text\">"
+         "<style:text-properties fo:font-weight=\"bold\" style:font-weight-asian=\"bold\"/>"
+         "</style:style><style:style style:name=\"hidden\" style:family=\"table\">"
+         "<style:table-properties table:display=\"false\"/></style:style>"
+         "</office:automatic-styles>\n"
       << "<office:body><office:spreadsheet>\n";
     for (const auto& sheet : sheets) {
         x << "<table:table table:name=\"" << escape(sheet.name) << "\""
-          << (sheet.isProtected ? " table:protected=\"true\"" : "") << ">";
-        for (const auto& row : sheet.rows) {
-            x << "<table:table-row>";
+          << (sheet.isProtected ? " table:protected=\"true\"" : "")
+          << (sheet.hidden ? " table:style-name=\"hidden\"" : "") << ">";
+        for (std::size_t r = 0; r < sheet.rows.size(); ++r) {
+            const auto& row = sheet.rows[r];
+            const bool hiddenRow = std::find(sheet.hiddenRows.begin(), sheet.hiddenRows.end(), r) !=
+                                   sheet.hiddenRows.end();
+            x << (hiddenRow ? "<table:table-row table:visibility=\"collapsed\">"
+                            : "<table:table-row>");
             for (const auto& cell : row) {
                 if (cell.empty())
                     x << "<table:table-cell/>";

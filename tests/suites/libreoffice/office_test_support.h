@@ -31,12 +31,15 @@ std::string paragraph(const std::string& text);
 
 // One workbook: sheets in order, each a name and rows of cells; a cell that
 // parses as a number is stored as one, a cell that begins with
-// "<table:table-cell" is taken as the cell's XML (formulas, dates).
+// "<table:table-cell" is taken as the cell's XML (formulas, dates; text
+// style "B" is bold for <text:span text:style-name="B">).
 struct Sheet {
     std::string name;
     std::vector<std::vector<std::string>> rows;
     // Protected without a password; its cells are locked, as by default.
     bool isProtected = false;
+    bool hidden = false;
+    std::vector<std::size_t> hiddenRows = {}; // indexes into `rows`, hidden by hand (not filtered)
 };
 std::string flatSpreadsheet(const std::vector<Sheet>& sheets);
 
