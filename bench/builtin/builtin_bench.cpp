@@ -153,6 +153,16 @@ int main(int argc, char** argv) {
     report("all hold the text, --engine builtin", count, builtin);
     std::printf("  builtin / suite: %.1fx\n",
                 (count / builtin.seconds) / (suiteCount / suite.seconds));
+    // Both runs above keep backups, as runs do by default; without them the
+    // engine's own share shows.
+    fillFolder(folder, suiteCount, 1, with, without);
+    const Run suiteBare = replace(registry, app, folder, "suite", {"--no-backup"});
+    report("all hold the text, suite, --no-backup", suiteCount, suiteBare);
+    fillFolder(folder, count, 1, with, without);
+    const Run builtinBare = replace(registry, app, folder, "builtin", {"--no-backup"});
+    report("all hold the text, builtin, --no-backup", count, builtinBare);
+    std::printf("  builtin / suite without backups: %.1fx\n",
+                (count / builtinBare.seconds) / (suiteCount / suiteBare.seconds));
 
     fillFolder(folder, count, 20, with, without);
     report("1 in 20 holds the text, --engine builtin", count,
