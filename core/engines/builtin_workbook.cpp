@@ -118,6 +118,25 @@ bool hasEscape(std::u32string_view text) {
     return false;
 }
 
+// The text with its escapes decoded, as the office reads it.
+std::u32string unescaped(std::u32string_view text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 6 < text.size() && hasEscape(text.substr(i, 7))) {
+            char32_t c = 0;
+            for (std::size_t k = i + 2; k < i + 6; ++k)
+                c = c * 16 + static_cast<char32_t>(text[k] <= '9'   ? text[k] - '0'
+                                                   : text[k] <= 'F' ? text[k] - 'A' + 10
+                                                                    : text[k] - 'a' + 10);
+            out.push_back(c);
+            i += 6;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 bool isSpace(char32_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -358,6 +377,9 @@ struct Worksheet {
     // An autofilter: its hidden rows may be filtered ones, which the office
     // does not search.
     bool filtered = false;
+    // Tables and pivot tables, whose header and output cells the office
+    // treats on their own.
+    bool structured = false;
 };
 
 // What the cells other than strings hold.
@@ -582,6 +604,12 @@ ItemResult replaceItem(const StringItem& item, const std::vector<Pair>& pairs) {
             chars.piece.push_back(p);
         }
     const std::u32string before = chars.text;
+    if (hasEscape(before)) {
+        const std::u32string form = searchForm(unescaped(before));
+        for (const Pair& pair : pairs)
+            if (pair.pattern.foundIn(form))
+                decline("单元格文字中有 _xHHHH_ 形式的转义，各程序对它的读法不一");
+    }
     ItemResult result;
     for (const Pair& pair : pairs)
         if (replaceIn(chars, pair))
@@ -650,7 +678,10 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
         Pair pair;
         pair.index = k;
         auto pattern = SearchPattern::make(pairs[k].find);
-        if (!pattern || pattern->form().empty() || !decodeUtf8(pairs[k].find, pair.find))
+        // A find text that starts with an apostrophe may match the one the
+        // office puts before a text that looks like a number.
+        if (!pattern || pattern->form().empty() || pattern->form().front() == U'\'' ||
+            !decodeUtf8(pairs[k].find, pair.find))
             decline("查找内容“" + pairs[k].find + "”中有内置引擎不能确定如何匹配的字符");
         if (!decodeUtf8(pairs[k].replacement, pair.replacement))
             decline("替换内容不是有效的 UTF-8 文字");
@@ -734,6 +765,10 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
         Worksheet& added = sheets.emplace_back();
         added.name = sheet.name;
         added.partName = sheet.partName;
+        for (const auto& r : formats::ooxml::readRelationships(package, sheet.partName))
+            if (r.type == formats::ooxml::relationshipType("table") ||
+                r.type == formats::ooxml::relationshipType("pivotTable"))
+                added.structured = true;
     }
     if (sheets.empty())
         decline("工作簿里没有工作表");
@@ -794,6 +829,9 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
                 continue;
             if (sheet.isProtected)
                 decline("工作表“" + sheet.name + "”受保护，其中有含查找内容的单元格");
+            if (sheet.structured)
+                decline("工作表“" + sheet.name +
+                        "”有表格或数据透视表，其中的单元格由办公软件另行处理");
             if (cell.hiddenRow && sheet.filtered)
                 decline("工作表“" + sheet.name + "”中含查找内容的单元格在筛选隐藏的行里");
             if (cell.column > 1024)

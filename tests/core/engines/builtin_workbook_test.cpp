@@ -173,6 +173,8 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
     };
     WorkbookParts chart = twoSheets("合同");
     chart.sheets.emplace_back("图", "", "", "chartsheet");
+    WorkbookParts table = twoSheets("合同");
+    table.sheets[1].related = "table";
     const std::string textFormat =
         "<numFmts count=\"1\"><numFmt numFmtId=\"164\" "
         "formatCode=\"&quot;编号&quot;@\"/></numFmts><cellXfs count=\"2\">"
@@ -206,6 +208,9 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
         {"a protected sheet", one(row(s("A1", 0)), si("合同"), "<sheetProtection sheet=\"1\"/>"),
          "合同", "x"},
         {"a chart sheet", workbookPackage(chart), "合同", "x"},
+        {"a sheet with a table", workbookPackage(table), "合同", "x"},
+        {"an escape that reads as the text", one(row(s("A1", 0)), si("合_x540C_")), "合同", "x"},
+        {"a leading apostrophe", one(row(s("A1", 0)), si("x")), "'x", "y"},
         {"a full-width variant of the text", one(row(s("A1", 0)), si("ＡＢＣ")), "abc", "x"},
         {"a result the office may take for a number", one(row(s("A1", 0)), si("号1")), "号", ""},
         {"a text that reads as a date", one(row(s("A1", 0)), si("Jan 5 合")), " 合", ""},
