@@ -389,6 +389,8 @@ struct OtherCells {
     // result stored without its formula).
     std::vector<std::string> texts;
     bool values = false; // numbers, dates, booleans, errors
+    // Shared strings that stand as a formula's result: never changed.
+    std::set<std::size_t> resultStrings;
 };
 
 class WorksheetReader : public XmlEvents {
@@ -483,8 +485,11 @@ private:
     }
 
     void endCell() {
-        if (formula_)
+        if (formula_) {
+            if (type_ == "s" && hasValue_)
+                others_.resultStrings.insert(sharedIndex());
             return;
+        }
         if (type_ == "inlineStr") {
             if (hasInline_) {
                 cell_.item = sheet_.inlineItems.size() - 1;
@@ -497,20 +502,24 @@ private:
         if (!hasValue_ || type_ == "inlineStr")
             return;
         if (type_ == "s") {
-            std::size_t index = 0;
-            if (valueText_.empty() || valueText_.size() > 9 ||
-                valueText_.find_first_not_of("0123456789") != std::string::npos)
-                throw FormatError("a shared string index that is not a number");
-            for (const char c : valueText_)
-                index = index * 10 + static_cast<std::size_t>(c - '0');
             cell_.shared = true;
-            cell_.item = index;
+            cell_.item = sharedIndex();
             sheet_.cells.push_back(cell_);
         } else if (type_ == "str") {
             others_.texts.push_back(valueText_);
         } else {
             others_.values = true;
         }
+    }
+
+    std::size_t sharedIndex() const {
+        std::size_t index = 0;
+        if (valueText_.empty() || valueText_.size() > 9 ||
+            valueText_.find_first_not_of("0123456789") != std::string::npos)
+            throw FormatError("a shared string index that is not a number");
+        for (const char c : valueText_)
+            index = index * 10 + static_cast<std::size_t>(c - '0');
+        return index;
     }
 
     Worksheet& sheet_;
@@ -816,6 +825,8 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
                 auto& slot = sharedResults[cell.item];
                 if (!slot) {
                     slot = replaceItem(*item, pairs);
+                    if (slot->changed && others.resultStrings.count(cell.item))
+                        decline("工作簿里有公式的结果用着要替换的共享字符串");
                     addEdits(*item, *slot, sstEdits);
                 }
                 outcome = &*slot;

@@ -221,6 +221,8 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
          "合同", "x"},
         {"a control character in the replacement", one(row(s("A1", 0))), "合同", "\x01"},
         {"an index past the table", one(row(s("A1", 5))), "合同", "x"},
+        {"a formula's result kept as the shared string",
+         one(row(s("A1", 0) + "<c r=\"B1\" t=\"s\"><f>A1</f><v>0</v></c>")), "合同", "x"},
         {"a cell past the office's columns", one(row(s("AMK1", 0))), "合同", "x"},
         {"truncated", good.substr(0, good.size() / 2), "合同", "x"},
         {"flags that disagree", flagged, "合同", "x"},
