@@ -631,6 +631,12 @@ ItemResult replaceItem(const StringItem& item, const std::vector<Pair>& pairs) {
     for (const char32_t c : before + chars.text)
         if (c < 0x20 && c != '\n' && c != '\t')
             decline("单元格文字中有控制字符");
+    const std::size_t units =
+        chars.text.size() +
+        static_cast<std::size_t>(std::count_if(chars.text.begin(), chars.text.end(),
+                                               [](char32_t c) { return c >= 0x10000; }));
+    if (units > 32767)
+        decline("替换后的单元格文字超过 32767 个字符");
     if (mayReadAsValue(before) || mayReadAsValue(chars.text))
         decline("替换前或替换后的单元格文字可能被办公软件当作数字、日期、公式或逻辑值");
     result.pieces.assign(item.pieces.size(), {});
@@ -806,6 +812,11 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
     checkOtherCells(pairs, others, styles);
 
     // Each string once: shared ones by their index, inline ones by cell.
+    // Every worksheet gets every pair and all cells of a shared string read
+    // the same text, so a changed shared string is changed in every cell
+    // that uses it just as the office changes each of them: no copy is ever
+    // needed. The cells the office would leave as they are (a formula's
+    // result, a filtered row, a protected sheet) decline instead.
     std::vector<std::optional<ItemResult>> sharedResults(shared.items.size());
     BuiltinResult result;
     result.done = true;
