@@ -220,6 +220,13 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
          one(row(s("A1", 0)), "<si><t>合同</t><rPh sb=\"0\" eb=\"1\"><t>ごう</t></rPh></si>"),
          "合同", "x"},
         {"a control character in the replacement", one(row(s("A1", 0))), "合同", "\x01"},
+        {"a text past the cell's length", one(row(s("A1", 0)), si([] {
+                                                  std::string t;
+                                                  for (int i = 0; i < 20000; ++i)
+                                                      t += "合";
+                                                  return t;
+                                              }())),
+         "合", "合合"},
         {"an index past the table", one(row(s("A1", 5))), "合同", "x"},
         {"a formula's result kept as the shared string",
          one(row(s("A1", 0) + "<c r=\"B1\" t=\"s\"><f>A1</f><v>0</v></c>")), "合同", "x"},
