@@ -223,7 +223,12 @@ public:
         phonetic_ = 0;
     }
     void start(const XmlStartTag& tag) {
-        if (!item_ || tag.name.uri != kSpreadsheetNs)
+        if (!item_)
+            return;
+        // The whole content of a text is rewritten: it must be text only.
+        if (inText_)
+            throw FormatError("an element inside a text");
+        if (tag.name.uri != kSpreadsheetNs)
             return;
         if (tag.name.local == "rPh" || tag.name.local == "phoneticPr") {
             item_->phonetic = item_->phonetic || tag.name.local == "rPh";
