@@ -49,8 +49,16 @@ protected:
                                        "</text:span>同书 acme</text:p>")}}}})},
             {"lines", office_testing::flatSpreadsheet({Sheet{
                           "行", {{text("<text:p>第一行合同</text:p><text:p>第二行</text:p>")}}}})},
-            {"numbers",
-             office_testing::flatSpreadsheet({Sheet{"数", {{"合同金额", "1234.5"}, {"2019"}}}})},
+            {"numbers", office_testing::flatSpreadsheet(
+                            {Sheet{"数",
+                                   {{"合同金额", "1234.5"},
+                                    {"2019",
+                                     "<table:table-cell office:value-type=\"date\" "
+                                     "office:date-value=\"2019-05-01\"><text:p>2019-05-01</text:p>"
+                                     "</table:table-cell>",
+                                     "<table:table-cell office:value-type=\"boolean\" "
+                                     "office:boolean-value=\"true\"><text:p>TRUE</text:p>"
+                                     "</table:table-cell>"}}}})},
             {"formula", office_testing::flatSpreadsheet({Sheet{"式", {{"合同", formula}}}})},
             {"hidden", office_testing::flatSpreadsheet(
                            {Sheet{"显", {{"合同"}, {"合同丙"}}, false, false, {1}},
