@@ -9,6 +9,7 @@
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
 #include "core/engines/builtin_engines.h"
+#include "core/engines/pairs_file.h"
 #include "core/engines/prescan.h"
 #include "core/platform/app_folder.h"
 #include "core/text/encoding.h"
@@ -16,6 +17,7 @@
 #include "desktop/twips.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,11 +29,14 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTimer>
 
+#include <cstdio>
 #include <system_error>
 
 using desktop::twipsRect;
@@ -139,12 +144,21 @@ void Form1::buildControls() {
     Drive1 = place(new DriveList(Frame2), 120, 360, 2340, 300);
     Dir1 = place(new DirList(Frame2), 120, 750, 2340, 2190);
     Frame4 = place(new QGroupBox("要替换的文档", Frame1), 2760, 240, 2400, 2985);
-    File1 = place(new FileList(Frame4), 120, 240, 2175, 2610);
+    File1 = place(new FileList(Frame4), 120, 240, 2175, 2325);
+    File1->setExcludedFolders(documents::programFolders(appFolder_));
+    Check2 = place(new QCheckBox("包括子文件夹", Frame4), 120, 2610, 2175, 300);
+    Check2->setMinimumHeight(18);
     Text3 = place(new QPlainTextEdit(Frame1), 120, 3240, 5055, 1575);
     Text3->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text3->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text3->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text3->setReadOnly(true);
+    // The progress of a run, under the log box; shown only while one goes.
+    Label6 = place(new QLabel(Frame1), 120, 4305, 3840, 240);
+    ProgressBar1 = place(new QProgressBar(Frame1), 120, 4560, 3840, 270);
+    Command4 = place(new QPushButton("停止", Frame1), 4035, 4305, 1140, 525);
+    for (QWidget* w : std::initializer_list<QWidget*>{Label6, ProgressBar1, Command4})
+        w->hide();
 
     // The replace operations.
     Frame6 = new QGroupBox("文档 表格替换", tab0);
@@ -213,6 +227,26 @@ void Form1::buildControls() {
         l->setWordWrap(true);
     }
 
+    worker_ = new RunWorker(this);
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(1000);
+    connect(progressTimer_, &QTimer::timeout, this, &Form1::updateProgress);
+    connect(worker_, &RunWorker::documentStarted, this,
+            [this](std::size_t, const std::string& document) {
+                runCurrent_ = document;
+                updateProgress();
+            });
+    connect(worker_, &RunWorker::result, this, [this](const engines::ResultLine& line) {
+        appendLog(line.log);
+        rz(line.journal);
+    });
+    connect(worker_, &RunWorker::documentFinished, this,
+            [this](std::size_t, const engines::DocumentOutcome&) {
+                ++runDone_;
+                updateProgress();
+            });
+    connect(worker_, &RunWorker::finished, this, &Form1::runEnded);
+
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
@@ -251,6 +285,8 @@ void Form1::buildControls() {
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Check2, &QCheckBox::clicked, this, &Form1::Check2_Click);
     connect(Drive1, &DriveList::changed, this, &Form1::Drive1_Change);
     connect(Dir1, &DirList::openRequested, this, &Form1::openFolder);
     connect(Dir1, &DirList::changed, this, &Form1::Dir1_Change);
@@ -264,6 +300,24 @@ void Form1::buildMenus() {
     connect(gy, &QAction::triggered, this, &Form1::gy_Click);
     connect(gxqk, &QAction::triggered, this, &Form1::gxqk_Click);
     connect(das, &QAction::triggered, this, &Form1::das_Click);
+
+    tableMenu = menuBar()->addMenu("替换表");
+    importTable = tableMenu->addAction("导入替换表…");
+    clearTable = tableMenu->addAction("清除替换表");
+    clearTable->setEnabled(false);
+    connect(importTable, &QAction::triggered, this, &Form1::importTable_Click);
+    connect(clearTable, &QAction::triggered, this, &Form1::clearTable_Click);
+
+    jobsMenu = menuBar()->addMenu("同时处理");
+    auto* jobsGroup = new QActionGroup(this);
+    for (std::size_t i = 0; i < jobsActions.size(); ++i) {
+        QAction* action = jobsMenu->addAction(QString("%1 个文档").arg(i + 1));
+        action->setCheckable(true);
+        action->setData(int(i + 1));
+        jobsGroup->addAction(action);
+        jobsActions[i] = action;
+    }
+    jobsActions[0]->setChecked(true);
     // A fixed border: the user cannot resize the window.
     setFixedSize(sizeHint());
 }
@@ -407,8 +461,11 @@ void Form1::clearModeOptions() {
 void Form1::chooseMode(const char* pattern, QPushButton* button, const char* caption) {
     File1->setPattern(pattern);
     button->setText(caption);
-    Text1->setPlainText("请输入要替换原内容");
-    Text2->setPlainText("请输入新替换内容");
+    // A loaded table stays in the boxes; the prompts come back with the boxes.
+    typedFind_ = "请输入要替换原内容";
+    typedReplacement_ = "请输入新替换内容";
+    if (!table_)
+        showTable();
     Dir1->setEnabled(true);
     Drive1->setEnabled(true);
 }
@@ -460,6 +517,10 @@ void Form1::Dir1_Change() {
     Drive1->selectVolumeOf(Dir1->path());
     currentDrive_ = Drive1->drive();
     File1->setPath(Dir1->path());
+    updateRunButtons();
+}
+
+void Form1::updateRunButtons() {
     const bool hasFiles = File1->fileCount() > 0;
     if (Option1->isChecked() || Option3->isChecked()) {
         Command1->setEnabled(hasFiles);
@@ -470,25 +531,6 @@ void Form1::Dir1_Change() {
 }
 
 // ---------------------------------------------------------------- batch runs
-
-namespace {
-
-// The log box and the journal as a run reports to them.
-class WindowReporter : public engines::RunReporter {
-public:
-    explicit WindowReporter(Form1& form) : form_(form) {}
-    void documentStarted(std::size_t, const std::string&) override {}
-    void result(const engines::ResultLine& line) override {
-        form_.appendLog(line.log);
-        form_.rz(line.journal);
-    }
-    void documentFinished(std::size_t, const engines::DocumentOutcome&) override {}
-
-private:
-    Form1& form_;
-};
-
-} // namespace
 
 engines::RunRequest Form1::runRequest(engines::Operation operation) const {
     engines::RunRequest request;
@@ -504,7 +546,11 @@ engines::RunRequest Form1::runRequest(engines::Operation operation) const {
     request.folder = Dir1->path().toStdString();
     for (int i = 0; i < File1->fileCount(); ++i)
         request.documents.push_back(File1->fileName(i));
-    request.pairs = {{text1(), text2()}};
+    if (table_)
+        request.pairs = *table_;
+    else
+        request.pairs = {{text1(), text2()}};
+    request.jobs = jobs();
     engines::HeaderFooterSettings& settings = request.headerFooter;
     settings.header = Option5->isChecked();
     settings.footer = Option6->isChecked();
@@ -522,60 +568,99 @@ engines::RunRequest Form1::runRequest(engines::Operation operation) const {
 
 namespace {
 
-// While a run goes on: the user's input to the window is dropped, so that
-// it repaints and shows the log without any control reacting.
-class InputBlocker : public QObject {
-public:
-    explicit InputBlocker(QWidget* window) : window_(window) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* target, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-            break;
-        default:
-            return false;
-        }
-        auto* widget = qobject_cast<QWidget*>(target);
-        return widget && widget->window() == window_;
-    }
-
-private:
-    QWidget* window_;
-};
+// Minutes and seconds (hours too when there are any).
+std::string clockText(std::chrono::seconds time) {
+    const long long total = time.count();
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+                      total % 60);
+    else
+        std::snprintf(text, sizeof text, "%02lld:%02lld", total / 60, total % 60);
+    return text;
+}
 
 } // namespace
 
 void Form1::runBatch(engines::Operation operation) {
-    if (running_)
+    if (running())
         return;
     const engines::RunRequest request = runRequest(operation);
-    running_ = true;
-    const InputBlocker blocker(this);
-    WindowReporter reporter(*this);
     engines::RunServices services{registry_};
     if (operation != engines::Operation::HeaderFooter) {
         services.prescan = &engines::filePrescan();
         services.builtin = &engines::builtinEngines();
     }
-    try {
-        engines::run(request, services, reporter);
-    } catch (...) {
-        running_ = false;
-        throw;
+    runTotal_ = request.documents.size();
+    runDone_ = 0;
+    runCurrent_.clear();
+    runStarted_ = std::chrono::steady_clock::now();
+    worker_->start(
+        [request, services](engines::RunReporter& reporter, const engines::RunControl& control) {
+            return engines::run(request, services, reporter, &control);
+        });
+    showRunning(true);
+}
+
+void Form1::showRunning(bool on) {
+    // The run's inputs; the log box stays usable.
+    for (QWidget* w : std::initializer_list<QWidget*>{Frame2, Frame3, Frame4, Frame5, Frame6})
+        w->setEnabled(!on);
+    for (QMenu* menu : {gjgx, tableMenu, jobsMenu})
+        menu->setEnabled(!on);
+    // The progress takes the lower part of the log box.
+    Text3->setGeometry(twipsRect(120, 3240, 5055, on ? 1050 : 1575));
+    for (QWidget* w : std::initializer_list<QWidget*>{Label6, ProgressBar1, Command4})
+        w->setVisible(on);
+    Command4->setEnabled(on);
+    Command4->setText("停止");
+    if (on) {
+        ProgressBar1->setRange(0, int(runTotal_));
+        updateProgress();
+        progressTimer_->start();
+    } else {
+        progressTimer_->stop();
     }
-    running_ = false;
+}
+
+void Form1::updateProgress() {
+    // The bar: documents done of the total, the time spent and left (from
+    // the pace so far).
+    ProgressBar1->setValue(int(runDone_));
+    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - runStarted_);
+    std::string times = "已用 " + clockText(spent);
+    if (runDone_ > 0 && runDone_ < runTotal_)
+        times += "，剩余约 " + clockText(std::chrono::seconds(
+                                   spent.count() * static_cast<long long>(runTotal_ - runDone_) /
+                                   static_cast<long long>(runDone_)));
+    else if (runDone_ == 0)
+        times += "，剩余时间估算中";
+    ProgressBar1->setFormat("%v/%m　" + q(times));
+    // Above it: the document under way, shortened in the middle to fit.
+    const QString current = q(runCurrent_);
+    Label6->setText(
+        Label6->fontMetrics().elidedText("正在处理：" + current, Qt::ElideMiddle, Label6->width()));
+    Label6->setToolTip(current);
+}
+
+void Form1::runEnded() {
+    showRunning(false);
+    emit runFinished();
+    if (closeAfterRun_)
+        close();
+}
+
+void Form1::stopRun() {
+    if (!running())
+        return;
+    worker_->requestStop();
+    Command4->setEnabled(false);
+    Command4->setText("正在停止…");
+}
+
+void Form1::Command4_Click() {
+    stopRun();
 }
 
 void Form1::Command1_Click() {
@@ -591,11 +676,85 @@ void Form1::Command3_Click() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    if (running_) {
+    if (running()) {
+        // The window closes once the run has finished its current document.
         event->ignore();
+        if (closeAfterRun_)
+            return;
+        if (desktop_.messageBox("正在批量处理文档。要停止处理并关闭窗口吗？\r\n"
+                                "正在处理的文档会先处理完，其余文档不再处理。",
+                                "系统提示",
+                                platform::mb::YesNo | platform::mb::IconQuestion |
+                                    platform::mb::DefaultButton2) != platform::answer::Yes)
+            return;
+        closeAfterRun_ = true;
+        stopRun();
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------------- run settings
+
+std::size_t Form1::jobs() const {
+    for (QAction* action : jobsActions)
+        if (action->isChecked())
+            return std::size_t(action->data().toInt());
+    return 1;
+}
+
+void Form1::Check2_Click() {
+    File1->setSubfolders(Check2->isChecked());
+    updateRunButtons();
+    // Subfolders that could not be read are named; the others are listed.
+    const std::vector<std::string>& warnings = File1->warnings();
+    if (!warnings.empty()) {
+        std::string text;
+        for (const std::string& w : warnings)
+            text += (text.empty() ? "" : "\r\n") + w;
+        showError(text);
+    }
+}
+
+void Form1::importTable_Click() {
+    const std::filesystem::path file =
+        desktop_.chooseFileToOpen("导入替换表", "替换表 (*.txt *.tsv);;所有文件 (*)");
+    if (file.empty())
+        return;
+    std::vector<engines::ReplacePair> pairs;
+    std::string error;
+    if (!engines::readPairsFile(file, pairs, error)) {
+        showError(error);
+        return;
+    }
+    if (!table_) {
+        typedFind_ = Text1->toPlainText();
+        typedReplacement_ = Text2->toPlainText();
+    }
+    table_ = std::move(pairs);
+    tableName_ = text::pathToUtf8(file.filename());
+    showTable();
+}
+
+void Form1::clearTable_Click() {
+    if (!table_)
+        return;
+    table_.reset();
+    tableName_.clear();
+    showTable();
+}
+
+void Form1::showTable() {
+    for (QPlainTextEdit* box : {Text1, Text2})
+        box->setReadOnly(table_.has_value());
+    if (table_) {
+        Text1->setPlainText(q("替换表：" + tableName_));
+        Text2->setPlainText(q("共 " + std::to_string(table_->size()) + " 组替换内容"));
+    } else {
+        Text1->setPlainText(typedFind_);
+        Text2->setPlainText(typedReplacement_);
+    }
+    clearTable->setEnabled(table_.has_value());
 }
 
 // ---------------------------------------------------------------- combo pairing
@@ -649,16 +808,16 @@ std::string Form1::logText() const {
 }
 
 void Form1::appendLog(const std::string& line) {
-    // The box shows line breaks; its text reads back with CR LF.
-    Text3->moveCursor(QTextCursor::End);
-    Text3->insertPlainText(q(line) + "\n");
-    Text3->moveCursor(QTextCursor::End);
-    if (running_) {
-        // The line is the run's progress: it is shown now, and the window
-        // repaints while its input is held off.
-        Text3->viewport()->repaint();
-        QCoreApplication::processEvents();
-    }
+    // The box shows line breaks; its text reads back with CR LF. The line
+    // goes to the end without touching the user's selection; the box follows
+    // the new lines unless the user has scrolled up to read.
+    QScrollBar* bar = Text3->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    QTextCursor end(Text3->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(q(line) + "\n");
+    if (following)
+        bar->setValue(bar->maximum());
 }
 
 void Form1::rz(const std::string& journalLine) {

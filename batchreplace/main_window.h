@@ -4,6 +4,7 @@
 // the three batch operations, the log box, the detection status and the menus.
 
 #include "batchreplace/folder_lists.h"
+#include "batchreplace/run_worker.h"
 #include "core/automation/automation.h"
 #include "core/detection/suite_detection.h"
 #include "core/engines/run.h"
@@ -15,10 +16,14 @@
 #include <QMainWindow>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
+class QActionGroup;
 class QCloseEvent;
 class QCheckBox;
 class QComboBox;
@@ -27,6 +32,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -73,52 +79,70 @@ public:
     // skipped and the caller goes on.
     void rz(const std::string& journalLine);
 
-    // True while a batch run goes on: the window repaints and shows each log
-    // line as it comes, but takes no input and starts no second run.
-    bool running() const { return running_; }
+    // True while a batch run goes on (on its own thread): the run's inputs
+    // are disabled and no second run starts; the window moves, repaints and
+    // its log box scrolls and copies.
+    bool running() const { return worker_->running(); }
+    // Asks the run under way to stop after its current document.
+    void stopRun();
 
     // Controls, named as the layout names them.
-    QTabWidget* SSTab1;            // the tabs; the first holds everything
-    QGroupBox* Frame1;             // lists and log box
-    QGroupBox* Frame2;             // "所在文件夹": Drive1 and Dir1
-    QGroupBox* Frame3;             // "选择文档格式": the four modes
-    QGroupBox* Frame4;             // "要替换的文档": File1
-    QGroupBox* Frame5;             // "Word 页眉 页脚 页码"
-    QGroupBox* Frame6;             // "文档 表格替换"
-    QLabel* Label1;                // "微软"
-    QLabel* Label2;                // suite detection status, three lines
-    QLabel* Label3;                // "金山wps"
-    QLabel* Label5;                // empty status area beside Label2
-    std::array<QLabel*, 3> Label4; // "字体", "字号", "加粗"
-    QRadioButton* Option1;         // mode word.doc
-    QRadioButton* Option2;         // mode excel.xls
-    QRadioButton* Option3;         // mode wps.doc
-    QRadioButton* Option4;         // mode wps.xls
-    QRadioButton* Option5;         // write the header
-    QRadioButton* Option6;         // write the footer
-    DriveList* Drive1;             // volumes
-    DirList* Dir1;                 // the folder of a run
-    FileList* File1;               // the documents of a run
-    QPlainTextEdit* Text1;         // text to find
-    QPlainTextEdit* Text2;         // replacement
-    QPlainTextEdit* Text3;         // log box, one line per result
-    QLineEdit* Text4;              // header text
-    QLineEdit* Text5;              // footer text
-    QLineEdit* Text6;              // font name
-    QLineEdit* Text7;              // font size
-    QComboBox* Combo1;             // header placement
-    QComboBox* Combo2;             // footer placement, paired with Combo3
-    QComboBox* Combo3;             // page-number placement
-    QCheckBox* Check1;             // bold
-    QCheckBox* Check3;             // "插入页码": page number in the footer
-    QPushButton* Command1;         // Word batch replace
-    QPushButton* Command2;         // Excel batch replace
-    QPushButton* Command3;         // header and footer writer
-    QTimer* Timer1;                // title notice of a newer version
-    QAction* gy;                   // menu "关于": the About box
-    QMenu* gjgx;                   // menu "工具更新"
-    QAction* gxqk;                 // "更新情况": starts the updater
-    QAction* das;                  // menu "微信好友": the contact window
+    QTabWidget* SSTab1;                  // the tabs; the first holds everything
+    QGroupBox* Frame1;                   // lists and log box
+    QGroupBox* Frame2;                   // "所在文件夹": Drive1 and Dir1
+    QGroupBox* Frame3;                   // "选择文档格式": the four modes
+    QGroupBox* Frame4;                   // "要替换的文档": File1
+    QGroupBox* Frame5;                   // "Word 页眉 页脚 页码"
+    QGroupBox* Frame6;                   // "文档 表格替换"
+    QLabel* Label1;                      // "微软"
+    QLabel* Label2;                      // suite detection status, three lines
+    QLabel* Label3;                      // "金山wps"
+    QLabel* Label5;                      // empty status area beside Label2
+    std::array<QLabel*, 3> Label4;       // "字体", "字号", "加粗"
+    QRadioButton* Option1;               // mode word.doc
+    QRadioButton* Option2;               // mode excel.xls
+    QRadioButton* Option3;               // mode wps.doc
+    QRadioButton* Option4;               // mode wps.xls
+    QRadioButton* Option5;               // write the header
+    QRadioButton* Option6;               // write the footer
+    DriveList* Drive1;                   // volumes
+    DirList* Dir1;                       // the folder of a run
+    FileList* File1;                     // the documents of a run
+    QPlainTextEdit* Text1;               // text to find
+    QPlainTextEdit* Text2;               // replacement
+    QPlainTextEdit* Text3;               // log box, one line per result
+    QLabel* Label6;                      // during a run: current document, time spent and left
+    QProgressBar* ProgressBar1;          // during a run: documents done of the total
+    QPushButton* Command4;               // during a run: "停止"
+    QLineEdit* Text4;                    // header text
+    QLineEdit* Text5;                    // footer text
+    QLineEdit* Text6;                    // font name
+    QLineEdit* Text7;                    // font size
+    QComboBox* Combo1;                   // header placement
+    QComboBox* Combo2;                   // footer placement, paired with Combo3
+    QComboBox* Combo3;                   // page-number placement
+    QCheckBox* Check1;                   // bold
+    QCheckBox* Check2;                   // "包括子文件夹": the file list goes into subfolders
+    QCheckBox* Check3;                   // "插入页码": page number in the footer
+    QPushButton* Command1;               // Word batch replace
+    QPushButton* Command2;               // Excel batch replace
+    QPushButton* Command3;               // header and footer writer
+    QTimer* Timer1;                      // title notice of a newer version
+    QAction* gy;                         // menu "关于": the About box
+    QMenu* gjgx;                         // menu "工具更新"
+    QAction* gxqk;                       // "更新情况": starts the updater
+    QAction* das;                        // menu "微信好友": the contact window
+    QMenu* tableMenu;                    // menu "替换表"
+    QAction* importTable;                // "导入替换表…": replace with the pairs of a file
+    QAction* clearTable;                 // "清除替换表": back to the two text boxes
+    QMenu* jobsMenu;                     // menu "同时处理": documents processed side by side
+    std::array<QAction*, 4> jobsActions; // 1, 2, 3 or 4 documents at a time
+
+    // The number of documents a run processes side by side (each with its own
+    // office), 1 unless chosen in the menu.
+    std::size_t jobs() const;
+    // The replacement table in use, if one is loaded.
+    const std::optional<std::vector<engines::ReplacePair>>& replaceTable() const { return table_; }
 
 public slots:
     // Mode handlers: word.doc, excel.xls, wps.doc, wps.xls.
@@ -147,6 +171,18 @@ public slots:
     void Command2_Click();
     // Header and footer writer.
     void Command3_Click();
+    // Stops the run under way.
+    void Command4_Click();
+    // The file list goes into subfolders, or no longer does.
+    void Check2_Click();
+    // Loads a replacement table chosen by the user; its errors are shown.
+    void importTable_Click();
+    // Returns to the two text boxes.
+    void clearTable_Click();
+
+signals:
+    // A batch run has ended and its last line is in the log box.
+    void runFinished();
 
 private:
     void buildControls();
@@ -175,12 +211,21 @@ private:
     void showError(const std::string& text);
     // The inputs of a run of `operation`, copied from the controls.
     engines::RunRequest runRequest(engines::Operation operation) const;
-    // Runs one batch operation: the window takes no input meanwhile, and a
-    // run asked for while one goes on is not started.
+    // Starts one batch operation on the worker thread; a run asked for while
+    // one goes on is not started.
     void runBatch(engines::Operation operation);
+    // Disables the run's inputs and shows the progress, or the reverse.
+    void showRunning(bool on);
+    void updateProgress();
+    void runEnded();
+    // Enables the buttons of the chosen mode when the file list holds files.
+    void updateRunButtons();
+    // Shows the table (or the typed texts) in the two text boxes.
+    void showTable();
 
 protected:
-    // The window cannot be closed during a run.
+    // Closing during a run asks whether to stop it; the window closes when
+    // the run has stopped.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -194,5 +239,19 @@ private:
     std::string versionPageUrl_;
     // The lines of `Label2`.
     detection::StatusLines detectionStatus_;
-    bool running_ = false;
+    RunWorker* worker_;
+    // The progress of the run under way.
+    QTimer* progressTimer_;
+    std::chrono::steady_clock::time_point runStarted_;
+    std::size_t runTotal_ = 0;
+    std::size_t runDone_ = 0;
+    std::string runCurrent_;
+    // The replacement table's pairs while one is loaded, and what the two
+    // text boxes held before.
+    std::optional<std::vector<engines::ReplacePair>> table_;
+    std::string tableName_;
+    QString typedFind_;
+    QString typedReplacement_;
+    // The user chose to stop the run and close the window.
+    bool closeAfterRun_ = false;
 };

@@ -1,6 +1,9 @@
 #include "cli/cli.h"
 #include "core/text/paths.h"
 
+#include "core/backup/backup_store.h"
+#include "core/backup/keeping.h"
+#include "core/backup/undo.h"
 #include "core/detection/suite_detection.h"
 #include "core/documents/folder_listing.h"
 #include "core/engines/builtin_engines.h"
@@ -182,8 +185,7 @@ Listing listedDocuments(const Options& o, const std::string& folder, documents::
         throw UsageError{"“" + folder + "”不是文件夹。"};
     documents::ListingOptions options;
     options.subfolders = o.flag("--recursive");
-    const std::filesystem::path app = appFolderOf(o, env);
-    options.excludedFolders = {app, app / text::pathFromUtf8("备份")};
+    options.excludedFolders = documents::programFolders(appFolderOf(o, env));
     try {
         documents::DocumentListing found = documents::listDocuments(dir, pattern, options);
         listing.documents = std::move(found.files);
@@ -237,6 +239,16 @@ int runRequest(const engines::RunRequest& request, const Options& o, std::ostrea
     Console console(out, err, env.progressOnStderr, journal::Journal(appFolderOf(o, env)),
                     request.documents.size(), !reportOnOutput);
     engines::RunServices services{env.registry};
+    const std::filesystem::path appFolder = appFolderOf(o, env);
+    // The originals of the documents the run changes, unless the run changes
+    // none (--dry-run) or the user said no; expired runs go first.
+    std::optional<backup::BackupStore> store;
+    if (!request.dryRun && !o.flag("--no-backup")) {
+        for (const std::string& line : backup::keepStoreWithinLimits(appFolder))
+            err << "batchreplace-cli：" << line << "\n";
+        store.emplace(appFolder, backup::operationLabel(request.operation), request.folder);
+        services.backups = &*store;
+    }
     inputs.prescan =
         request.operation != engines::Operation::HeaderFooter && !o.flag("--no-prescan");
     if (inputs.prescan)
@@ -250,6 +262,9 @@ int runRequest(const engines::RunRequest& request, const Options& o, std::ostrea
         throw UsageError{runReport.writeError()};
 
     runReport.finish(engines::run(request, services, runReport));
+    if (store)
+        if (const auto line = store->journalLine())
+            (void)journal::Journal(appFolder).rz(*line);
     if (reportOnOutput)
         out << runReport.json() << std::flush;
     if (!runReport.writeError().empty()) {
@@ -257,6 +272,42 @@ int runRequest(const engines::RunRequest& request, const Options& o, std::ostrea
         return kSomeFailed;
     }
     return console.failures > 0 ? kSomeFailed : kAllProcessed;
+}
+
+// The runs kept in the backup store, oldest first, one line each.
+int runs(const Options& o, std::ostream& out, const Environment& env) {
+    const std::vector<backup::KeptRun> kept = backup::keptRuns(appFolderOf(o, env));
+    if (kept.empty())
+        out << "备份中没有保留的运行。\n";
+    for (const backup::KeptRun& run : kept) {
+        const auto& header = run.manifest.header;
+        out << run.id << "\t" << (header ? backup::localTimeText(header->time) : "") << "\t"
+            << (header ? header->operation : "") << "\t" << (header ? header->folder : "")
+            << "\t修改了 " << backup::documentsChanged(run.manifest) << " 个文档"
+            << (run.manifest.undone ? "（已撤销）" : "") << "\n";
+    }
+    return kAllProcessed;
+}
+
+// Undoes the last run, or the one named; each line to standard output and
+// the journal.
+int undo(const std::vector<std::string>& args, std::ostream& out, const Environment& env) {
+    std::vector<std::string> rest = args;
+    std::optional<std::string> id;
+    if (!rest.empty() && rest[0].rfind("--", 0) != 0) {
+        id = rest[0];
+        rest.erase(rest.begin());
+    }
+    const Options o(rest, {"--app-folder"}, {});
+    const std::filesystem::path appFolder = appFolderOf(o, env);
+    const backup::UndoResult result =
+        id ? backup::undoRun(appFolder, *id) : backup::undoLastRun(appFolder);
+    const journal::Journal journal(appFolder);
+    for (const std::string& line : result.lines) {
+        out << line << "\n";
+        (void)journal.rz(line);
+    }
+    return result.anyLeftAlone ? kSomeFailed : kAllProcessed;
 }
 
 int replace(const std::string& command, const Options& o, std::ostream& out, std::ostream& err,
@@ -346,7 +397,10 @@ std::string usage() {
            "页脚内容)\n"
            "                   [--align 居中|居左|居右] [--page-number 居中1|居中2|居左|居右]\n"
            "                   [--font 字体] [--size 字号] [--bold]\n"
-           "  以上三个命令都可加 [--formats 格式,...] [--recursive] [--report 文件|-]\n"
+           "  以上三个命令都可加 [--formats 格式,...] [--recursive] [--report 文件|-] "
+           "[--no-backup]\n"
+           "  batchreplace-cli runs\n"
+           "  batchreplace-cli undo [运行]\n"
            "  batchreplace-cli detect\n"
            "  batchreplace-cli --help | --version\n"
            "每个命令都可加 --app-folder 文件夹：日志写入该文件夹下的 Journal（默认为程序所在"
@@ -369,7 +423,14 @@ std::string usage() {
            "替换前先读文件本身，肯定不含原内容的文档不交给办公软件打开；--no-prescan 关闭这一步。\n"
            "--jobs N 同时运行 N 个办公软件实例处理文档（0 表示每个处理器核一个，默认 1）；\n"
            "输出和日志仍按文件列表的顺序。\n"
-           "退出码：0 全部处理完成，1 有文档处理失败，2 参数错误。\n";
+           "修改文档之前，先把原件备份到应用程序文件夹的“备份”文件夹（每次运行一个子文件夹，\n"
+           "只备份真正修改的文档）；--no-backup 本次不备份（不能撤销）。runs "
+           "列出保留的运行（编号、\n"
+           "时间、操作、文件夹、修改的文档数）；undo 撤销最近一次运行（或指定编号的运行）：仍是\n"
+           "该次运行结果的文档恢复为原件（连同修改时间），之后又被修改、移动或删除的文档保持不动\n"
+           "并逐个说明。保留期限和容量上限在 toconfigure/备份设置.ini 中设置（默认 30 天、2048 "
+           "MB）。\n"
+           "退出码：0 全部处理完成，1 有文档处理失败（undo：有文档没有还原），2 参数错误。\n";
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -392,15 +453,19 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                            Options(rest,
                                    {"--folder", "--find", "--replace", "--pairs", "--suite",
                                     "--app-folder", "--jobs", "--report", "--formats", "--engine"},
-                                   {"--dry-run", "--no-prescan", "--recursive"}),
+                                   {"--dry-run", "--no-prescan", "--recursive", "--no-backup"}),
                            out, err, env);
         if (command == "header-footer")
             return headerFooter(
                 Options(rest,
                         {"--folder", "--header", "--footer", "--align", "--page-number", "--font",
                          "--size", "--app-folder", "--report", "--formats"},
-                        {"--bold", "--recursive"}),
+                        {"--bold", "--recursive", "--no-backup"}),
                 out, err, env);
+        if (command == "runs")
+            return runs(Options(rest, {"--app-folder"}, {}), out, env);
+        if (command == "undo")
+            return undo(rest, out, env);
         throw UsageError{"不认识的命令“" + command + "”。"};
     } catch (const UsageError& e) {
         err << "batchreplace-cli：" << e.message << "\n\n" << usage();

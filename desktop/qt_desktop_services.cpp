@@ -7,6 +7,7 @@
 #endif
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -92,6 +93,15 @@ void QtDesktopServices::exitProgram(int code) {
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(code);
+}
+
+std::filesystem::path QtDesktopServices::chooseFileToOpen(const std::string& title,
+                                                          const std::string& filter) {
+    const QString chosen =
+        QFileDialog::getOpenFileName(parent_, fromUtf8(title), QString(), fromUtf8(filter));
+    if (chosen.isEmpty())
+        return {};
+    return std::filesystem::path(chosen.toStdU16String());
 }
 
 } // namespace desktop

@@ -16,6 +16,8 @@ public:
     bool startProgram(const std::filesystem::path& program, int showStyle,
                       std::string& error) override;
     void exitProgram(int code) override;
+    std::filesystem::path chooseFileToOpen(const std::string& title,
+                                           const std::string& filter) override;
 
 private:
     QWidget* parent_;

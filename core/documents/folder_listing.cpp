@@ -1,4 +1,6 @@
 #include "core/documents/folder_listing.h"
+
+#include "core/backup/backup_store.h"
 #include "core/text/ascii.h"
 #include "core/text/paths.h"
 
@@ -307,6 +309,10 @@ bool nameLess(const std::string& a, const std::string& b) {
 std::vector<std::string> listMatchingFiles(const std::filesystem::path& folder,
                                            std::string_view pattern) {
     return listDocuments(folder, pattern).files;
+}
+
+std::vector<std::filesystem::path> programFolders(const std::filesystem::path& appFolder) {
+    return {appFolder, backup::storePath(appFolder)};
 }
 
 DocumentListing listDocuments(const std::filesystem::path& folder, std::string_view pattern,

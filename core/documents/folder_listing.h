@@ -65,6 +65,11 @@ struct ListingOptions {
     int maxFolders = 10000;
 };
 
+// The folders no listing of the program in `appFolder` enters, even when
+// they lie inside the chosen folder: the application folder itself and its
+// backup store ("备份").
+std::vector<std::filesystem::path> programFolders(const std::filesystem::path& appFolder);
+
 // The files a run processes.
 struct DocumentListing {
     // The matching files, relative to the chosen folder with "/" between the

@@ -286,9 +286,17 @@ public:
         case Kind::DelInstrText:
             startText(tag, kind);
             break;
-        case Kind::Break:
-            add({Item::Kind::Break, flagsNow(), 0});
+        case Kind::Break: {
+            // A tab or line break is a character of the office's text that
+            // no find text holds; a positional tab, a page or column break
+            // may be none at all.
+            const auto type = tag.attribute(kWordNs, "type");
+            if (tag.name.local == "ptab" || (type && *type != "textWrapping"))
+                gap();
+            else
+                add({Item::Kind::Break, flagsNow(), 0});
             break;
+        }
         case Kind::FldChar:
             gap();
             if (const auto type = tag.attribute(kWordNs, "fldCharType")) {

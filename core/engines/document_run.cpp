@@ -137,6 +137,13 @@ void DocumentRun::changed() {
     }
 }
 
+void DocumentRun::resaved() {
+    if (kept_) {
+        services.backups->afterChange(text::pathFromUtf8(path));
+        outcome.backup = services.backups->backupOf(text::pathFromUtf8(path));
+    }
+}
+
 void DocumentRun::changeFailed() {
     if (kept_)
         services.backups->afterChange(text::pathFromUtf8(path));

@@ -79,6 +79,10 @@ public:
     void changed();
     // After a kept document could not be stored after all.
     void changeFailed();
+    // After the office saved a kept document whose text it did not change:
+    // the file was rewritten, its original is kept, the document counts as
+    // unchanged.
+    void resaved();
 
     // The journal's note of the pairs that replaced something, when the run
     // has more than one: "（替换：甲→乙、丙→丁）"; empty otherwise.

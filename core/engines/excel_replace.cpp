@@ -90,11 +90,10 @@ void replaceThroughSuite(DocumentRun& document) {
             workbook.call("Close", {Value(false)});
             return;
         }
-        // Saved whether or not anything was replaced; the original is kept
-        // first when the save changes it.
-        const bool changing = anyReplaced;
+        // Saved whether or not anything was replaced, and a save rewrites
+        // the file either way: the original is kept first.
         std::string error;
-        if (changing && !document.keepOriginal(error)) {
+        if (!document.keepOriginal(error)) {
             document.reportFailure(unchangedFailureLine(document.name, error));
             closeUnsaved(workbook);
             return;
@@ -102,13 +101,14 @@ void replaceThroughSuite(DocumentRun& document) {
         try {
             workbook.call("Close", {Value(true)});
         } catch (...) {
-            if (changing)
-                document.changeFailed();
+            document.changeFailed();
             throw;
         }
         workbook = {};
-        if (changing)
+        if (anyReplaced)
             document.changed();
+        else
+            document.resaved();
     } catch (const std::exception& e) {
         // Closed without saving, and a failed save keeps the original: the
         // lines of sheets already reported as replaced did not reach the file.

@@ -48,10 +48,16 @@ public:
     // Starts a program without waiting for it. Returns false with a reason
     // when it cannot be started.
     [[nodiscard]] virtual bool startProgram(const std::filesystem::path& program, int showStyle,
-                              std::string& error) = 0;
+                                            std::string& error) = 0;
 
     // Ends this program at once, without saving or writing anything.
     virtual void exitProgram(int code) = 0;
+
+    // Asks the user for a file to open: `title` heads the dialog, `filter`
+    // names the files offered ("替换表 (*.txt *.tsv)"). Empty when the user
+    // chose none.
+    virtual std::filesystem::path chooseFileToOpen(const std::string& title,
+                                                   const std::string& filter) = 0;
 };
 
 } // namespace platform

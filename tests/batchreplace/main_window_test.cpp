@@ -1,9 +1,14 @@
 // The main window: start state, modes, lists and buttons, combo pairing, menus.
 
 #include "batchreplace/main_window.h"
+#include "cli/cli.h"
+#include "core/engines/builtin_engines.h"
+#include "core/engines/prescan.h"
 #include "core/text/encoding.h"
+#include "core/text/paths.h"
 #include "support/fake_desktop.h"
 #include "support/fake_suites.h"
+#include "support/fake_window.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
@@ -17,15 +22,21 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 using testing_support::FakeDesktop;
 using testing_support::readFile;
@@ -103,6 +114,21 @@ class Form1Test : public QObject {
             doc.onGet("Content", content);
             content.onGet("Find", find);
             find.onCall("Execute", automation::Value(true));
+            // The header and footer writer's objects.
+            auto& sel = server.object("sel");
+            auto& window = server.object("win");
+            auto& part = server.object("part");
+            word.onGet("ActiveWindow", window).onGet("Selection", sel);
+            window.onGet("ActivePane", server.object("pane"));
+            server.object("pane").onGet("View", server.object("view"));
+            sel.onGet("Font", server.object("font"))
+                .onGet("ParagraphFormat", server.object("para"))
+                .onGet("Fields", server.object("fields"))
+                .onGet("Range", server.object("range"));
+            doc.onGet("Sections", server.object("section")).onGet("ActiveWindow", window);
+            server.object("section").onGet("Headers", part).onGet("Footers", part);
+            part.onGet("Range", server.object("partRange"));
+            server.object("partRange").onGet("Text", automation::Value("written"));
             server.provide(registry, "word.Application", word);
         }
         int creates() const {
@@ -110,6 +136,51 @@ class Form1Test : public QObject {
             return int(std::count(lines.begin(), lines.end(), "create word.Application"));
         }
     };
+
+    // A scripted Excel: every workbook has two worksheets, the text is found
+    // on the first.
+    struct ScriptedExcel {
+        scripted::Server server;
+        explicit ScriptedExcel(automation::Registry& registry) {
+            auto& excel = server.object("excel");
+            auto& book = server.object("wb");
+            excel.onGet("Workbooks", server.object("wbs"));
+            server.object("wbs").onCall("Open", book);
+            book.onGet("Worksheets", scripted::computed([this](const scripted::Call& c, int) {
+                           if (c.positional.empty())
+                               return scripted::Reply(server.object("sheets"));
+                           return scripted::Reply(server.object(
+                               "sheet" + std::to_string(c.positional[0].toInteger())));
+                       }));
+            book.onGet("Sheets", server.object("sheet1"));
+            server.object("sheets").onGet("Count", automation::Value(2));
+            for (const char* n : {"1", "2"}) {
+                auto& sheet = server.object(std::string("sheet") + n);
+                sheet.onGet("Name", automation::Value(std::string("表") + n));
+                sheet.onGet("Cells", server.object(std::string("cells") + n));
+            }
+            server.object("cells1").onCall("Find", server.object("found"));
+            server.object("cells2").onCall("Find", scripted::nothing());
+            server.provide(registry, "excel.Application", excel);
+        }
+    };
+
+    // The journal's entries without their date and time.
+    std::vector<std::string> journalEntries() const {
+        std::vector<std::string> entries;
+        if (!std::filesystem::exists(*app / "Journal"))
+            return entries;
+        for (const auto& day : std::filesystem::directory_iterator(*app / "Journal"))
+            for (const auto& file : std::filesystem::directory_iterator(day.path())) {
+                std::istringstream in(text::ansiToUtf8(readFile(file.path())));
+                for (std::string line; std::getline(in, line);) {
+                    if (line.ends_with('\r'))
+                        line.pop_back();
+                    entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+                }
+            }
+        return entries;
+    }
 
     // word.doc chosen and the folder changed, so that Command1 and Command3
     // work on a.doc and b.DOC.
@@ -119,6 +190,9 @@ class Form1Test : public QObject {
         openFolder(docs->path());
         QVERIFY(form->Command1->isEnabled());
     }
+
+    // Runs go on a worker thread: waits for the one started to end.
+    void waitForRun() { QTRY_VERIFY_WITH_TIMEOUT(!form->running(), 30000); }
 
     void showActive() {
         form->show();
@@ -233,6 +307,7 @@ private slots:
         form->Text1->setPlainText("旧");
         form->Text2->setPlainText("新");
         form->Command1->click();
+        waitForRun();
         QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 没找到替换的内容\r\n"));
         const auto calls = server.transcript();
         const std::string openA = "call docs.Open(\"" + (docs->path() / "a.doc").string() + "\")";
@@ -244,6 +319,7 @@ private slots:
         const size_t before = server.transcript().size();
         form->Command2->setEnabled(true);
         form->Command2->click();
+        waitForRun();
         QCOMPARE(server.transcript().size(), before);
         QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 没找到替换的内容\r\n"));
     }
@@ -437,6 +513,7 @@ private slots:
         QCOMPARE(form->text2(), std::string("new"));
 
         QTest::keyClick(form->Command1, Qt::Key_Space);
+        waitForRun();
         QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 已替换内容\r\n"));
         const auto calls = word.server.transcript();
         QVERIFY(std::find(calls.begin(), calls.end(), "call find.Execute(\"old\")") != calls.end());
@@ -446,67 +523,93 @@ private slots:
             QVERIFY2(c.find('\t') == std::string::npos, c.c_str());
     }
 
-    // Each result shows in the log box while the run goes on, and the box is
-    // painted then; the window takes no input and starts no second run.
-    void theLogShowsEachLineDuringTheRunWhileInputIsHeldOff() {
-        ScriptedWord word(*registry);
-        chooseWordMode();
-        showActive();
-        int paints = 0;
-        struct PaintCounter : QObject {
-            int& count;
-            explicit PaintCounter(int& c) : count(c) {}
-            bool eventFilter(QObject*, QEvent* e) override {
-                if (e->type() == QEvent::Paint)
-                    ++count;
-                return false;
-            }
-        } counter(paints);
-        form->Text3->viewport()->installEventFilter(&counter);
+    // A run of 20 documents goes on its own thread: the window moves, its log
+    // box scrolls and grows, the progress advances, only the run's inputs are
+    // disabled. Stop ends it after the current document; so does closing the
+    // window once the user says Yes. Each document is processed whole or not
+    // at all.
+    void theRunGoesInTheBackgroundAndStops_data() {
+        QTest::addColumn<bool>("byClosing");
+        QTest::newRow("stop button") << false;
+        QTest::newRow("closing the window") << true;
+    }
 
-        struct Seen {
-            std::string log;
-            int paints = 0;
-            bool running = false;
-            bool option2Checked = true;
-            std::string text1;
-            bool closed = true;
-            int creates = 0;
-        } seen;
-        word.documents.onCall("Open", scripted::computed([&](const scripted::Call&, int n) {
-                                  if (n == 1) {
-                                      paints = 0;
-                                  } else if (n == 2) {
-                                      seen.log = form->logText();
-                                      seen.paints = paints;
-                                      seen.running = form->running();
-                                      QTest::mouseClick(form->Option2, Qt::LeftButton);
-                                      seen.option2Checked = form->Option2->isChecked();
-                                      QTest::keyClicks(form->Text1, "x");
-                                      seen.text1 = form->text1();
-                                      seen.closed = form->close();
-                                      form->Command1->click();
-                                      seen.creates = word.creates();
-                                  }
+    void theRunGoesInTheBackgroundAndStops() {
+        QFETCH(bool, byClosing);
+        ScriptedWord word(*registry);
+        word.documents.onCall("Open", scripted::computed([&](const scripted::Call&, int) {
+                                  std::this_thread::sleep_for(std::chrono::milliseconds(60));
                                   return scripted::Reply(word.doc);
                               }));
-        form->Text1->setPlainText("old");
-        QTest::mouseClick(form->Command1, Qt::LeftButton);
+        const std::filesystem::path many = *docs / "many";
+        std::filesystem::create_directory(many);
+        for (int i = 0; i < 20; ++i)
+            writeFile(many / ("d" + std::to_string(100 + i) + ".doc"), "x");
+        chooseWordMode();
+        openFolder(many);
+        QCOMPARE(form->File1->fileCount(), 20);
+        showActive();
+        QVERIFY(!form->ProgressBar1->isVisible() && !form->Command4->isVisible());
+        form->Command1->click();
 
-        QCOMPARE(seen.log, std::string("a.doc 已替换内容\r\n"));
-        QVERIFY2(seen.paints > 0, "the log box was not painted after the first line");
-        QVERIFY(seen.running);
-        QVERIFY(!seen.option2Checked);
-        QCOMPARE(seen.text1, std::string("old"));
-        QVERIFY(!seen.closed);
-        QCOMPARE(seen.creates, 1);
-        // After the run: one run, both lines, the window works again.
-        QVERIFY(!form->running());
+        QVERIFY(form->running());
+        for (QWidget* input : std::initializer_list<QWidget*>{
+                 form->Option2, form->Text1, form->Command1, form->File1, form->Dir1, form->Text4})
+            QVERIFY(!input->isEnabled());
+        QVERIFY(form->Text3->isEnabled() && form->Command4->isEnabled());
+        QVERIFY(form->ProgressBar1->isVisible() && form->Command4->isVisible());
+        QCOMPARE(form->ProgressBar1->maximum(), 20);
+        // A second run is not started.
+        form->Command1_Click();
+
+        QTRY_VERIFY_WITH_TIMEOUT(form->ProgressBar1->value() >= 2, 10000);
+        const std::size_t linesSeen = form->logText().size();
+        QVERIFY(form->Label6->text().contains(".doc"));
+        QVERIFY(form->ProgressBar1->format().contains("剩余约"));
+        const QPoint moved = form->pos() + QPoint(7, 5);
+        form->move(moved);
+        QTRY_COMPARE(form->pos(), moved);
+        // Once the log overflows, the reader scrolls up; lines keep coming.
+        QScrollBar* bar = form->Text3->verticalScrollBar();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > bar->minimum(), 10000);
+        QCOMPARE(bar->value(), bar->maximum()); // it followed the lines so far
+        bar->setValue(bar->minimum());
+        const int done = form->ProgressBar1->value();
+        QTRY_VERIFY_WITH_TIMEOUT(form->ProgressBar1->value() >= done + 2, 10000);
+        QVERIFY(form->logText().size() > linesSeen);
+        QCOMPARE(bar->value(), bar->minimum()); // the reader's place is kept
+
+        if (byClosing) {
+            desktop->answers = {platform::answer::No, platform::answer::Yes};
+            QVERIFY(!form->close()); // No: the run goes on
+            QVERIFY(form->running());
+            form->close();
+            QCOMPARE(desktop->boxes.size(), std::size_t(2));
+            QCOMPARE(desktop->boxes[1].flags & platform::mb::YesNo, platform::mb::YesNo);
+            QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 10000);
+        } else {
+            form->Command4->click();
+            QVERIFY(!form->Command4->isEnabled());
+        }
+        waitForRun();
+
+        const std::vector<std::string> calls = word.server.transcript();
+        const auto count = [&](const std::string& prefix) {
+            return int(std::count_if(calls.begin(), calls.end(), [&](const std::string& c) {
+                return c.rfind(prefix, 0) == 0;
+            }));
+        };
+        const int opened = count("call docs.Open(");
+        QVERIFY2(opened >= done + 2 && opened < 20, qPrintable(QString::number(opened)));
+        QCOMPARE(count("call docs.Close("), opened); // none left half-done
         QCOMPARE(word.creates(), 1);
-        QCOMPARE(form->logText(), std::string("a.doc 已替换内容\r\nb.DOC 已替换内容\r\n"));
-        QVERIFY(form->isVisible());
-        QTest::mouseClick(form->Option2, Qt::LeftButton);
-        QVERIFY(form->Option2->isChecked());
+        QCOMPARE(calls.back(), std::string("call word.Quit()"));
+        const std::string log = form->logText();
+        QCOMPARE(int(std::count(log.begin(), log.end(), '\n')), opened + 1);
+        const std::string stopLine = engines::stoppedLine(std::size_t(20 - opened)) + "\r\n";
+        QVERIFY2(log.size() > stopLine.size() && log.ends_with(stopLine), log.c_str());
+        QVERIFY(!form->ProgressBar1->isVisible() && !form->Command4->isVisible());
+        QVERIFY(form->Command1->isEnabled());
     }
 
     // The four modes in one table: guard, file pattern, button caption,
@@ -589,30 +692,8 @@ private slots:
         QFETCH(bool, header);
         QFETCH(QStringList, expected);
         QFETCH(QStringList, absent);
-        scripted::Server server;
-        auto& word = server.object("word");
-        auto& sel = server.object("sel");
-        auto& activeDoc = server.object("activeDoc");
-        auto& section = server.object("section");
-        auto& part = server.object("part");
-        auto& window = server.object("win");
-        auto& pane = server.object("pane");
-        word.onGet("Documents", server.object("docs"))
-            .onGet("ActiveWindow", window)
-            .onGet("Selection", sel)
-            .onGet("ActiveDocument", activeDoc);
-        server.object("docs").onCall("Open", server.object("doc"));
-        window.onGet("ActivePane", pane);
-        pane.onGet("View", server.object("view"));
-        sel.onGet("Font", server.object("font"))
-            .onGet("ParagraphFormat", server.object("para"))
-            .onGet("Fields", server.object("fields"))
-            .onGet("Range", server.object("range"));
-        activeDoc.onGet("Sections", section).onGet("ActiveWindow", window);
-        section.onGet("Headers", part).onGet("Footers", part);
-        part.onGet("Range", server.object("partRange"));
-        server.object("partRange").onGet("Text", automation::Value("written"));
-        server.provide(*registry, "Word.Application", word);
+        ScriptedWord word(*registry);
+        scripted::Server& server = word.server;
 
         chooseWordMode();
         openFolder(*docs / "words"); // x.doc only
@@ -627,6 +708,7 @@ private slots:
         form->Text7->setText(header ? "14" : "12");
         form->Check1->setChecked(header);
         form->Command3->click();
+        waitForRun();
 
         const auto calls = server.transcript();
         QStringList transcript;
@@ -703,6 +785,167 @@ private slots:
                                 .arg(centre.y())
                                 .arg(screenCentre.x())
                                 .arg(screenCentre.y())));
+    }
+
+    // Every operation on the worker thread, with one and two jobs: the same
+    // lines and journal entries, in list order, as the run on the calling
+    // thread gives. b.DOC cannot be opened.
+    void theWorkerGivesTheLinesOfARunOnTheCallingThread_data() {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<int>("jobs");
+        for (int jobs : {1, 2}) {
+            const QByteArray j = QByteArray::number(jobs);
+            QTest::newRow("word " + j) << int(engines::Operation::WordReplace) << jobs;
+            QTest::newRow("excel " + j) << int(engines::Operation::ExcelReplace) << jobs;
+            QTest::newRow("header " + j) << int(engines::Operation::HeaderFooter) << jobs;
+        }
+    }
+
+    void theWorkerGivesTheLinesOfARunOnTheCallingThread() {
+        QFETCH(int, operation);
+        QFETCH(int, jobs);
+        const auto op = engines::Operation(operation);
+        ScriptedWord word(*registry);
+        ScriptedExcel excel(*registry);
+        word.documents.onCall("Open", scripted::computed([&](const scripted::Call& c, int) {
+                                  if (c.positional.at(0).toString().ends_with("b.DOC"))
+                                      return scripted::Reply(automation::Error(5174, "文件已损坏"));
+                                  return scripted::Reply(word.doc);
+                              }));
+        for (const char* name : {"d.xls", "e.XLS"})
+            writeFile(*docs / name, "x");
+        const bool excelMode = op == engines::Operation::ExcelReplace;
+        (excelMode ? form->Option2 : form->Option1)->click();
+        openFolder(*docs / "words");
+        openFolder(docs->path());
+        form->Option5->setChecked(true);
+        form->Text4->setText("页眉");
+        form->Text1->setPlainText("旧");
+        form->Text2->setPlainText("新");
+        form->jobsActions[std::size_t(jobs - 1)]->trigger();
+        QCOMPARE(form->jobs(), std::size_t(jobs));
+        QPushButton* buttons[] = {form->Command1, form->Command2, form->Command3};
+        buttons[operation]->click();
+        waitForRun();
+
+        engines::RunRequest request;
+        request.operation = op;
+        request.mode = excelMode ? engines::Mode::ExcelXls : engines::Mode::WordDoc;
+        request.folder = form->Dir1->path().toStdString();
+        for (int i = 0; i < form->File1->fileCount(); ++i)
+            request.documents.push_back(form->File1->fileName(i));
+        request.pairs = {{"旧", "新"}};
+        request.headerFooter.header = true;
+        request.headerFooter.headerText = "页眉";
+        engines::RunServices services{*registry};
+        if (op != engines::Operation::HeaderFooter) {
+            services.prescan = &engines::filePrescan();
+            services.builtin = &engines::builtinEngines();
+        }
+        engines_testing::FakeWindow calling;
+        engines::run(request, services, calling);
+        QCOMPARE(int(request.documents.size()), excelMode ? 3 : 2);
+        QVERIFY(calling.failures == (excelMode ? 0 : 1));
+        QCOMPARE(form->logText(), calling.text3);
+        QCOMPARE(journalEntries(), calling.journal);
+    }
+
+    // With "包括子文件夹" the list shows the relative paths of the tree in
+    // the order the command line's --recursive runs them, leaving out hidden
+    // folders, the application folder and its backups; a run names them so.
+    void subfolderListAgreesWithTheCommandLine() {
+        TempFolder tree;
+        const auto u = [](const char* s) { return text::pathFromUtf8(s); };
+        const std::filesystem::path appInside = tree / u("程序");
+        for (const std::filesystem::path& file :
+             {tree / "a.doc", tree / u("合同") / "c.doc", tree / u("合同") / "2024" / "b.doc",
+              tree / "z" / "d.doc", tree / ".hidden" / "h.doc", appInside / "p.doc",
+              appInside / u("备份") / "k.doc"}) {
+            std::filesystem::create_directories(file.parent_path());
+            writeFile(file, "x");
+        }
+        QDir::setCurrent(qpath(tree.path()));
+        form = std::make_unique<Form1>(appInside, *desktop, *registry, processes);
+        form->Form_Load();
+        ScriptedWord word(*registry);
+        form->Option1->click();
+        openFolder(tree / "z");
+        openFolder(tree.path());
+        QCOMPARE(shownFiles(), QStringList({"a.doc"}));
+        form->Check2->click();
+        QCOMPARE(shownFiles(), QStringList({"a.doc", "z/d.doc", "合同/c.doc", "合同/2024/b.doc"}));
+        form->Text1->setPlainText("旧");
+        form->Text2->setPlainText("新");
+        form->Command1->click();
+        waitForRun();
+
+        std::ostringstream out, err;
+        const cli::Environment env{*registry, appInside, false};
+        cli::run({"word-replace", "--folder", text::pathToUtf8(tree.path()), "--find", "旧",
+                  "--replace", "新", "--recursive"},
+                 out, err, env);
+        QString cliLines = QString::fromStdString(out.str());
+        cliLines.replace("\n", "\r\n");
+        QCOMPARE(cliLines.count("\r\n"), 4);
+        QCOMPARE(QString::fromStdString(form->logText()), cliLines);
+        form->Check2->click();
+        QCOMPARE(shownFiles(), QStringList({"a.doc"}));
+        form.reset();
+        QDir::setCurrent(QDir::rootPath());
+    }
+
+    // The replacement table menu: a table is shown by name and size and its
+    // pairs replace; clearing brings the typed texts back; a bad line is
+    // named in a message and the boxes stay as they were.
+    void replaceTableMenuLoadsShowsAndClears_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("pairs");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("table") << QByteArray("\xEF\xBB\xBF# 公司更名\n旧\t新\n\n甲公司\t乙公司\n")
+                               << 2 << "";
+        QTest::newRow("no tab") << QByteArray("旧\t新\n# x\n甲公司\n") << 0 << "第 3 行";
+        QTest::newRow("empty find") << QByteArray("\t新\n") << 0 << "第 1 行";
+    }
+
+    void replaceTableMenuLoadsShowsAndClears() {
+        QFETCH(QByteArray, content);
+        QFETCH(int, pairs);
+        QFETCH(QString, error);
+        ScriptedWord word(*registry);
+        chooseWordMode();
+        form->Text1->setPlainText("typed");
+        const std::filesystem::path table = *docs / text::pathFromUtf8("替换表.txt");
+        writeFile(table, content.toStdString());
+        desktop->files = {table};
+        form->importTable->trigger();
+        QCOMPARE(desktop->fileDialogs.size(), std::size_t(1));
+
+        if (!error.isEmpty()) {
+            QCOMPARE(desktop->boxes.size(), std::size_t(1));
+            const QString message = QString::fromStdString(desktop->boxes[0].text);
+            QVERIFY2(message.contains(error) && message.contains("替换表.txt"),
+                     qPrintable(message));
+            QVERIFY(!form->replaceTable());
+            QCOMPARE(form->text1(), std::string("typed"));
+            QVERIFY(!form->clearTable->isEnabled());
+            return;
+        }
+        QVERIFY(desktop->boxes.empty());
+        QCOMPARE(form->replaceTable()->size(), std::size_t(pairs));
+        QCOMPARE(form->Text1->toPlainText(), QString("替换表：替换表.txt"));
+        QCOMPARE(form->Text2->toPlainText(), QString("共 2 组替换内容"));
+        QVERIFY(form->Text1->isReadOnly() && form->Text2->isReadOnly());
+        form->Command1->click();
+        waitForRun();
+        const auto calls = word.server.transcript();
+        for (const char* find : {"call find.Execute(\"旧\")", "call find.Execute(\"甲公司\")"})
+            QVERIFY2(std::find(calls.begin(), calls.end(), find) != calls.end(), find);
+
+        form->clearTable->trigger();
+        QVERIFY(!form->replaceTable());
+        QCOMPARE(form->text1(), std::string("typed"));
+        QVERIFY(!form->Text1->isReadOnly());
+        QVERIFY(!form->clearTable->isEnabled());
     }
 };
 

@@ -31,6 +31,8 @@ public:
     int defaultAnswer = platform::answer::Ok; // once `answers` runs out
     bool startSucceeds = true;                // what startProgram reports
     std::optional<int> exitCode;              // the code exitProgram was called with
+    std::deque<std::filesystem::path> files;  // files "chosen" in open dialogs, in order
+    std::vector<std::string> fileDialogs;     // the titles of the open dialogs shown
 
     int messageBox(const std::string& text, const std::string& title, int flags) override {
         boxes.push_back({text, title, flags});
@@ -52,6 +54,15 @@ public:
     }
 
     void exitProgram(int code) override { exitCode = code; }
+
+    std::filesystem::path chooseFileToOpen(const std::string& title, const std::string&) override {
+        fileDialogs.push_back(title);
+        if (files.empty())
+            return {};
+        std::filesystem::path chosen = files.front();
+        files.pop_front();
+        return chosen;
+    }
 };
 
 } // namespace testing_support

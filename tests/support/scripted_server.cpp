@@ -1,6 +1,7 @@
 #include "support/scripted_server.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace scripted {
 
@@ -8,7 +9,10 @@ using automation::CallKind;
 using automation::Error;
 using automation::Value;
 
+// Shared by every object of a server. Calls may come from several threads
+// (parallel jobs, the window's worker): one at a time, each with its answer.
 struct Log {
+    std::recursive_mutex mutex;
     std::vector<Call> calls;
     bool strict = false;
 };
@@ -159,6 +163,7 @@ ScriptedObject& ScriptedObject::enumerates(std::vector<Reply> elements) {
 }
 
 Value ScriptedObject::invoke(CallKind kind, std::string_view member, const automation::Args& args) {
+    const std::lock_guard lock(log_->mutex);
     Call call;
     call.event = Event::Invoke;
     call.object = name_;
@@ -198,6 +203,7 @@ Value ScriptedObject::invoke(CallKind kind, std::string_view member, const autom
 }
 
 std::unique_ptr<automation::Enumeration> ScriptedObject::enumerate() {
+    const std::lock_guard lock(log_->mutex);
     Call call;
     call.event = Event::Enumerate;
     call.object = name_;
@@ -232,6 +238,7 @@ void Server::provide(automation::Registry& registry, const std::string& classNam
     auto& entry = registrations_[{&registry, automation::foldClassName(className)}];
     entry.create = [className, target, log]() {
         if (auto l = log.lock()) {
+            const std::lock_guard lock(l->mutex);
             Call call;
             call.event = Event::Create;
             call.object = className;
@@ -250,6 +257,7 @@ void Server::provideFailing(automation::Registry& registry, const std::string& c
     auto& entry = registrations_[{&registry, automation::foldClassName(className)}];
     entry.create = [className, error, log]() -> automation::Object {
         if (auto l = log.lock()) {
+            const std::lock_guard lock(l->mutex);
             Call call;
             call.event = Event::Create;
             call.object = className;
@@ -276,8 +284,10 @@ void Server::provideActive(automation::Registry& registry, const std::string& cl
         const Error none = automation::makeError(automation::errors::CannotCreateObject);
         if (!target)
             markRaised(call, none);
-        if (auto l = log.lock())
+        if (auto l = log.lock()) {
+            const std::lock_guard lock(l->mutex);
             l->calls.push_back(std::move(call));
+        }
         if (!target)
             throw none;
         return automation::Object(target);
@@ -294,6 +304,7 @@ const std::vector<Call>& Server::calls() const {
 }
 
 std::vector<std::string> Server::transcript() const {
+    const std::lock_guard lock(log_->mutex);
     std::vector<std::string> lines;
     lines.reserve(log_->calls.size());
     for (const Call& c : log_->calls)
@@ -302,6 +313,7 @@ std::vector<std::string> Server::transcript() const {
 }
 
 void Server::clearLog() {
+    const std::lock_guard lock(log_->mutex);
     log_->calls.clear();
 }
 

@@ -46,6 +46,9 @@
 // write. `Server::setStrict(true)` makes unscripted reads and method calls
 // raise error 438 instead, the way a server without that member does. Member
 // names are matched without regard to letter case.
+//
+// Calls may come from several threads (parallel jobs, the window's worker
+// thread); they are answered one at a time.
 
 #include "core/automation/automation.h"
 

@@ -1,10 +1,12 @@
-// Shows the main window and the update window on the Windows platform plugin
-// and saves screenshots of them, the way a user meets them on a machine
-// without an office suite:
+// Shows the main window and the update window and saves screenshots of them,
+// the way a user meets them on a machine without an office suite (on Windows
+// through COM; on Linux under a virtual display with a CJK font):
 //   1. the main window at start (main-window.png),
 //   2. in word.doc mode on a folder of documents, after a Word replace that
 //      cannot start Word (main-window-word.png),
-//   3. the update window offering a newer version (update-window.png).
+//   3. a Word replace under way through a slow stand-in for Word: the
+//      progress bar and the stop button (main-window-running.png),
+//   4. the update window offering a newer version (update-window.png).
 // It runs from the deployed folder, with the program's own payloads, so the
 // support files, toconfigure/ and the journal are written beside it.
 // Exits 1, saying why, when the replace did not report that Word cannot be
@@ -13,8 +15,11 @@
 //   window_screenshots <output folder>
 
 #include "batchreplace/main_window.h"
+#ifdef _WIN32
 #include "core/automation/com_win.h"
+#endif
 #include "core/platform/app_folder.h"
+#include "core/text/paths.h"
 #include "payloads/payloads.h"
 #include "support/fake_desktop.h"
 #include "update/splash_window.h"
@@ -24,15 +29,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -68,6 +76,23 @@ void writeDocument(const std::filesystem::path& file) {
     std::ofstream(file, std::ios::binary) << "x";
 }
 
+// A stand-in for Word that takes its time over each document and finds the
+// text in every one. Each job gets its own instance.
+class SlowWord : public automation::Dispatch {
+public:
+    automation::Value invoke(automation::CallKind, std::string_view member,
+                             const automation::Args&) override {
+        if (member == "Open")
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        if (member == "Documents" || member == "Open" || member == "Content" || member == "Find" ||
+            member == "ActiveDocument")
+            return automation::Value(automation::Object(std::make_shared<SlowWord>()));
+        if (member == "Execute")
+            return automation::Value(true);
+        return automation::Value();
+    }
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -84,7 +109,9 @@ int main(int argc, char* argv[]) {
     // Message boxes are printed, not shown: nobody is there to close them.
     testing_support::FakeDesktop desktop;
     automation::Registry registry;
+#ifdef _WIN32
     automation::com::useSystemClasses(registry);
+#endif
     const std::filesystem::path folder = platform::executableFolder();
 
     Form1 form1(folder, desktop, registry);
@@ -99,14 +126,17 @@ int main(int argc, char* argv[]) {
         writeDocument(documents / name);
     form1.Option1->setChecked(true);
     QString error;
-    if (!form1.Dir1->setPath(QString::fromStdWString(documents.wstring()), error)) {
+    if (!form1.Dir1->setPath(QString::fromStdU16String(documents.u16string()), error)) {
         std::printf("cannot open %s: %s\n",
-                    qPrintable(QString::fromStdWString(documents.wstring())), qPrintable(error));
+                    qPrintable(QString::fromStdU16String(documents.u16string())), qPrintable(error));
         ok = false;
     }
     form1.Text1->setPlainText("旧公司名称");
     form1.Text2->setPlainText("新公司名称");
     form1.Command1->click();
+    // The run goes on the worker thread.
+    while (form1.running())
+        settle(100);
     const QString log = QString::fromStdString(form1.logText());
     std::printf("log: %s\n", log.toUtf8().constData());
     if (!log.startsWith("无法启动 Microsoft Word（word.Application）")) {
@@ -114,6 +144,31 @@ int main(int argc, char* argv[]) {
         ok = false;
     }
     ok &= shoot(form1, out + "/main-window-word.png");
+
+    // A longer folder through the slow stand-in: the progress under the log.
+    registry.registerClass("word.Application",
+                           [] { return automation::Object(std::make_shared<SlowWord>()); });
+    const std::filesystem::path contracts = folder / text::pathFromUtf8("合同");
+    std::filesystem::create_directories(contracts);
+    for (int i = 1; i <= 12; ++i)
+        writeDocument(contracts / text::pathFromUtf8("合同 2024-" +
+                                                     std::to_string(100 + i).substr(1) + ".doc"));
+    if (!form1.Dir1->setPath(QString::fromStdU16String(contracts.u16string()), error)) {
+        std::printf("cannot open the contracts: %s\n", qPrintable(error));
+        ok = false;
+    }
+    form1.Command1->click();
+    while (form1.running() && form1.ProgressBar1->value() < 4)
+        settle(100);
+    if (!form1.running() || !form1.Command4->isVisible()) {
+        std::printf("the run did not show its progress\n");
+        ok = false;
+    }
+    ok &= shoot(form1, out + "/main-window-running.png");
+    form1.Command4->click();
+    while (form1.running())
+        settle(100);
+    std::printf("log: %s\n", form1.logText().c_str());
     form1.hide();
 
     // The update window on a version page that offers 1.5.9; the share link

@@ -189,6 +189,7 @@ private slots:
         QVERIFY(desktop.boxes.empty()); // no Word runs: the guard asks nothing
         form->Command1->setEnabled(true);
         QTest::mouseClick(form->Command1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->running(), 30000); // on the worker thread
 
         const QString log = QString::fromStdString(form->logText());
         QVERIFY2(log.startsWith("无法启动 Microsoft Word（word.Application）："), qPrintable(log));
