@@ -611,20 +611,26 @@ struct ItemResult {
 };
 
 ItemResult replaceItem(const StringItem& item, const std::vector<Pair>& pairs) {
-    Characters chars;
-    for (std::size_t p = 0; p < item.pieces.size(); ++p)
-        for (const char32_t c : item.pieces[p].text) {
-            chars.text.push_back(c);
-            chars.piece.push_back(p);
-        }
-    const std::u32string before = chars.text;
+    ItemResult result;
+    const std::u32string before = item.text();
     if (hasEscape(before)) {
         const std::u32string form = searchForm(unescaped(before));
         for (const Pair& pair : pairs)
             if (pair.pattern.foundIn(form))
                 decline("单元格文字中有 _xHHHH_ 形式的转义，各程序对它的读法不一");
     }
-    ItemResult result;
+    // A text that no pair may match stays as it is (a pair that changes
+    // nothing leaves the text for the next one as it was).
+    const std::u32string form = searchForm(before);
+    if (std::none_of(pairs.begin(), pairs.end(),
+                     [&](const Pair& pair) { return pair.pattern.foundIn(form); }))
+        return result;
+    Characters chars;
+    for (std::size_t p = 0; p < item.pieces.size(); ++p)
+        for (const char32_t c : item.pieces[p].text) {
+            chars.text.push_back(c);
+            chars.piece.push_back(p);
+        }
     for (const Pair& pair : pairs)
         if (replaceIn(chars, pair))
             result.pairs.push_back(pair.index);
