@@ -9,7 +9,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <unordered_map>
 
 namespace engines {
 
@@ -143,8 +142,8 @@ bool isSpace(char32_t c) {
 
 // Whether the office, reading the text as typed into a cell, could take it
 // for something other than text: a formula, a number, a date or time, a
-// percentage, a currency amount, a boolean; or whether it starts with the
-// apostrophe that marks typed text. Coarse on purpose.
+// percentage, a currency amount, a boolean, an error; or whether it starts
+// with the apostrophe that marks typed text. Coarse on purpose.
 bool mayReadAsValue(std::u32string_view text) {
     std::size_t first = 0, last = text.size();
     while (first < last && isSpace(text[first]))
@@ -154,7 +153,7 @@ bool mayReadAsValue(std::u32string_view text) {
     if (first == last)
         return false;
     const std::u32string_view t = text.substr(first, last - first);
-    if (std::u32string_view(U"=+-'@").find(t.front()) != std::u32string_view::npos)
+    if (std::u32string_view(U"=+-'@#").find(t.front()) != std::u32string_view::npos)
         return true;
     static const std::set<std::u32string> kWords{
         U"AM",     U"PM",        U"A",       U"P",        U"E",        U"JAN",   U"FEB",  U"MAR",
