@@ -60,6 +60,7 @@ protected:
                                      "office:boolean-value=\"true\"><text:p>TRUE</text:p>"
                                      "</table:table-cell>"}}}})},
             {"formula", office_testing::flatSpreadsheet({Sheet{"式", {{"合同", formula}}}})},
+            {"protected", office_testing::flatSpreadsheet({Sheet{"保护", {{"合同"}}, true}})},
             {"hidden", office_testing::flatSpreadsheet(
                            {Sheet{"显", {{"合同"}, {"合同丙"}}, false, false, {1}},
                             Sheet{"隐", {{"合同乙"}}, false, true}})},
@@ -123,7 +124,7 @@ TEST_F(BuiltinWorkbookOffice, SameLinesAndCellsAsTheOfficeOrDeclined) {
         std::string pairs; // a replacement table
         std::set<std::string> declined;
     } cases[] = {
-        {"a text across sheets, runs and lines", "合同\t协议\n", {"formula"}},
+        {"a text across sheets, runs and lines", "合同\t协议\n", {"formula", "protected"}},
         {"pairs one after the other, ASCII in either case",
          "订合同\t立约\n约\t契约\nacme\tWidget\n",
          {"numbers", "formula"}},
