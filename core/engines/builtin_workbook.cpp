@@ -719,9 +719,18 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
     return prepared;
 }
 
-bool anyAscii(const SearchPattern& p) {
-    return p.isLatin() ||
-           std::any_of(p.form().begin(), p.form().end(), [](char32_t c) { return c < 0x80; });
+// Whether the pattern may match where the office's own formula syntax
+// differs from the stored one. Those differences are in ASCII only and never
+// put a letter, digit or space next to another script's character: a
+// pattern holding such a character, whose ASCII is only letters, digits and
+// spaces, matches the office's formula exactly where it matches the stored
+// one.
+bool mayMatchFormulaSyntax(const SearchPattern& p) {
+    const auto& form = p.form();
+    const bool other = std::any_of(form.begin(), form.end(), [](char32_t c) { return c >= 0x80; });
+    return p.isLatin() || !other || std::any_of(form.begin(), form.end(), [](char32_t c) {
+               return c < 0x80 && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') && c != ' ';
+           });
 }
 bool allAscii(const SearchPattern& p) {
     return p.isLatin() ||
@@ -734,13 +743,14 @@ bool foundInText(const SearchPattern& p, std::string_view utf8) {
 
 // Declines where a find text may stand in a cell that is not a string: a
 // formula shows in the office's own syntax, which differs from the stored one
-// in ASCII only (separators, references, function names); a number, date,
+// in ASCII only (separators, references, function names, shifted references
+// of shared formulas); a number, date,
 // boolean or error shows in ASCII or Latin words, or as its format says.
 void checkOtherCells(const std::vector<Pair>& pairs, const OtherCells& others,
                      const Styles& styles) {
     for (const Pair& pair : pairs) {
         const SearchPattern& p = pair.pattern;
-        if (!others.formulas.empty() && anyAscii(p))
+        if (!others.formulas.empty() && mayMatchFormulaSyntax(p))
             decline("工作簿里有公式，查找内容可能出现在办公软件显示的公式中");
         for (const std::string& formula : others.formulas)
             if (foundInText(p, formula))
