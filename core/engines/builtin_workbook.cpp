@@ -4,6 +4,7 @@
 #include "core/formats/search_text.h"
 #include "core/formats/xml_events.h"
 #include "core/formats/zip_package.h"
+#include "core/text/encoding.h"
 
 #include <algorithm>
 #include <map>
@@ -38,51 +39,6 @@ struct Declined {
 
 // ---------------------------------------------------------------- text
 
-bool decodeUtf8(std::string_view s, std::u32string& out) {
-    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t extra = b < 0x80   ? 0
-                                  : b < 0xC2 ? 4
-                                  : b < 0xE0 ? 1
-                                  : b < 0xF0 ? 2
-                                  : b < 0xF5 ? 3
-                                             : 4;
-        if (extra > 3 || s.size() - i <= extra)
-            return false;
-        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (c < kLeast[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        out.push_back(c);
-        i += extra + 1;
-    }
-    return true;
-}
-
-void appendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // The text as it goes between the tags of a <t> element.
 std::string escapedXml(std::u32string_view text) {
     std::string out;
@@ -94,7 +50,7 @@ std::string escapedXml(std::u32string_view text) {
         else if (c == '>')
             out += "&gt;";
         else
-            appendUtf8(c, out);
+            text::appendUtf8(c, out);
     }
     return out;
 }
@@ -254,7 +210,7 @@ public:
         }
     }
     void characters(const XmlText& text) {
-        if (item_ && inText_ && !decodeUtf8(text.text, item_->pieces.back().text))
+        if (item_ && inText_ && !text::decodeUtf8(text.text, item_->pieces.back().text))
             throw FormatError("text that is not UTF-8");
     }
     void finish() { item_ = nullptr; }
@@ -706,9 +662,9 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
         // A find text that starts with an apostrophe may match the one the
         // office puts before a text that looks like a number.
         if (!pattern || pattern->form().empty() || pattern->form().front() == U'\'' ||
-            !decodeUtf8(pairs[k].find, pair.find))
+            !text::decodeUtf8(pairs[k].find, pair.find))
             decline("查找内容“" + pairs[k].find + "”中有内置引擎不能确定如何匹配的字符");
-        if (!decodeUtf8(pairs[k].replacement, pair.replacement))
+        if (!text::decodeUtf8(pairs[k].replacement, pair.replacement))
             decline("替换内容不是有效的 UTF-8 文字");
         for (const char32_t c : pair.replacement)
             if (c < 0x20 && c != '\n' && c != '\t')
@@ -738,7 +694,7 @@ bool allAscii(const SearchPattern& p) {
 }
 bool foundInText(const SearchPattern& p, std::string_view utf8) {
     std::u32string chars;
-    return !decodeUtf8(utf8, chars) || hasEscape(chars) || p.foundIn(searchForm(chars));
+    return !text::decodeUtf8(utf8, chars) || hasEscape(chars) || p.foundIn(searchForm(chars));
 }
 
 // Declines where a find text may stand in a cell that is not a string: a
