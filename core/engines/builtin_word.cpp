@@ -4,6 +4,7 @@
 #include "core/formats/search_text.h"
 #include "core/formats/xml_events.h"
 #include "core/formats/zip_package.h"
+#include "core/text/encoding.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -49,28 +50,8 @@ template <typename Emit> void forEachCodePoint(std::string_view s, Emit&& emit) 
 }
 
 bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t extra = b < 0x80                ? 0
-                                  : b >= 0xC2 && b < 0xE0 ? 1
-                                  : b >= 0xE0 && b < 0xF0 ? 2
-                                  : b >= 0xF0 && b < 0xF5 ? 3
-                                                          : 4;
-        if (extra == 4 || s.size() - i <= extra)
-            return false;
-        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) ||
-            (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
-            return false;
-        i += extra + 1;
-    }
-    return true;
+    std::u32string ignored;
+    return text::decodeUtf8(s, ignored);
 }
 
 // ---------------------------------------------------------------- the main text
@@ -286,9 +267,17 @@ public:
         case Kind::DelInstrText:
             startText(tag, kind);
             break;
-        case Kind::Break:
-            add({Item::Kind::Break, flagsNow(), 0});
+        case Kind::Break: {
+            // A tab or line break is a character of the office's text that
+            // no find text holds; a positional tab, a page or column break
+            // may be none at all.
+            const auto type = tag.attribute(kWordNs, "type");
+            if (tag.name.local == "ptab" || (type && *type != "textWrapping"))
+                gap();
+            else
+                add({Item::Kind::Break, flagsNow(), 0});
             break;
+        }
         case Kind::FldChar:
             gap();
             if (const auto type = tag.attribute(kWordNs, "fldCharType")) {
@@ -634,27 +623,6 @@ void matchParagraph(const Paragraph& p, const Pattern& pattern, std::vector<Matc
 
 // ---------------------------------------------------------------- editing
 
-std::string escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 // The part with every match replaced: the new text goes into the text
 // element of the match's first character, the rest of the match is removed
 // from the elements that hold it. Only those elements' contents (and, where
@@ -703,8 +671,8 @@ std::string applyMatches(std::string_view xml, const MainText& text,
             edits.push_back(
                 {element.tagOffset + element.tagLength - 1, 0, " xml:space=\"preserve\""});
         }
-        edits.push_back(
-            {element.contentBegin, element.contentEnd - element.contentBegin, escaped(updated)});
+        edits.push_back({element.contentBegin, element.contentEnd - element.contentBegin,
+                         text::xmlEscaped(updated)});
     }
     std::sort(edits.begin(), edits.end(),
               [](const Edit& a, const Edit& b) { return a.offset < b.offset; });

@@ -4,12 +4,12 @@
 #include "core/formats/search_text.h"
 #include "core/formats/xml_events.h"
 #include "core/formats/zip_package.h"
+#include "core/text/encoding.h"
 
 #include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
-#include <unordered_map>
 
 namespace engines {
 
@@ -39,51 +39,6 @@ struct Declined {
 
 // ---------------------------------------------------------------- text
 
-bool decodeUtf8(std::string_view s, std::u32string& out) {
-    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t extra = b < 0x80   ? 0
-                                  : b < 0xC2 ? 4
-                                  : b < 0xE0 ? 1
-                                  : b < 0xF0 ? 2
-                                  : b < 0xF5 ? 3
-                                             : 4;
-        if (extra > 3 || s.size() - i <= extra)
-            return false;
-        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (c < kLeast[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        out.push_back(c);
-        i += extra + 1;
-    }
-    return true;
-}
-
-void appendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // The text as it goes between the tags of a <t> element.
 std::string escapedXml(std::u32string_view text) {
     std::string out;
@@ -95,7 +50,7 @@ std::string escapedXml(std::u32string_view text) {
         else if (c == '>')
             out += "&gt;";
         else
-            appendUtf8(c, out);
+            text::appendUtf8(c, out);
     }
     return out;
 }
@@ -118,14 +73,33 @@ bool hasEscape(std::u32string_view text) {
     return false;
 }
 
+// The text with its escapes decoded, as the office reads it.
+std::u32string unescaped(std::u32string_view text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 6 < text.size() && hasEscape(text.substr(i, 7))) {
+            char32_t c = 0;
+            for (std::size_t k = i + 2; k < i + 6; ++k)
+                c = c * 16 + static_cast<char32_t>(text[k] <= '9'   ? text[k] - '0'
+                                                   : text[k] <= 'F' ? text[k] - 'A' + 10
+                                                                    : text[k] - 'a' + 10);
+            out.push_back(c);
+            i += 6;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 bool isSpace(char32_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 // Whether the office, reading the text as typed into a cell, could take it
 // for something other than text: a formula, a number, a date or time, a
-// percentage, a currency amount, a boolean; or whether it starts with the
-// apostrophe that marks typed text. Coarse on purpose.
+// percentage, a currency amount, a boolean, an error; or whether it starts
+// with the apostrophe that marks typed text. Coarse on purpose.
 bool mayReadAsValue(std::u32string_view text) {
     std::size_t first = 0, last = text.size();
     while (first < last && isSpace(text[first]))
@@ -135,7 +109,7 @@ bool mayReadAsValue(std::u32string_view text) {
     if (first == last)
         return false;
     const std::u32string_view t = text.substr(first, last - first);
-    if (std::u32string_view(U"=+-'@").find(t.front()) != std::u32string_view::npos)
+    if (std::u32string_view(U"=+-'@#").find(t.front()) != std::u32string_view::npos)
         return true;
     static const std::set<std::u32string> kWords{
         U"AM",     U"PM",        U"A",       U"P",        U"E",        U"JAN",   U"FEB",  U"MAR",
@@ -204,7 +178,12 @@ public:
         phonetic_ = 0;
     }
     void start(const XmlStartTag& tag) {
-        if (!item_ || tag.name.uri != kSpreadsheetNs)
+        if (!item_)
+            return;
+        // The whole content of a text is rewritten: it must be text only.
+        if (inText_)
+            throw FormatError("an element inside a text");
+        if (tag.name.uri != kSpreadsheetNs)
             return;
         if (tag.name.local == "rPh" || tag.name.local == "phoneticPr") {
             item_->phonetic = item_->phonetic || tag.name.local == "rPh";
@@ -231,7 +210,7 @@ public:
         }
     }
     void characters(const XmlText& text) {
-        if (item_ && inText_ && !decodeUtf8(text.text, item_->pieces.back().text))
+        if (item_ && inText_ && !text::decodeUtf8(text.text, item_->pieces.back().text))
             throw FormatError("text that is not UTF-8");
     }
     void finish() { item_ = nullptr; }
@@ -358,6 +337,9 @@ struct Worksheet {
     // An autofilter: its hidden rows may be filtered ones, which the office
     // does not search.
     bool filtered = false;
+    // Tables and pivot tables, whose header and output cells the office
+    // treats on their own.
+    bool structured = false;
 };
 
 // What the cells other than strings hold.
@@ -367,6 +349,8 @@ struct OtherCells {
     // result stored without its formula).
     std::vector<std::string> texts;
     bool values = false; // numbers, dates, booleans, errors
+    // Shared strings that stand as a formula's result: never changed.
+    std::set<std::size_t> resultStrings;
 };
 
 class WorksheetReader : public XmlEvents {
@@ -461,8 +445,11 @@ private:
     }
 
     void endCell() {
-        if (formula_)
+        if (formula_) {
+            if (type_ == "s" && hasValue_)
+                others_.resultStrings.insert(sharedIndex());
             return;
+        }
         if (type_ == "inlineStr") {
             if (hasInline_) {
                 cell_.item = sheet_.inlineItems.size() - 1;
@@ -475,20 +462,24 @@ private:
         if (!hasValue_ || type_ == "inlineStr")
             return;
         if (type_ == "s") {
-            std::size_t index = 0;
-            if (valueText_.empty() || valueText_.size() > 9 ||
-                valueText_.find_first_not_of("0123456789") != std::string::npos)
-                throw FormatError("a shared string index that is not a number");
-            for (const char c : valueText_)
-                index = index * 10 + static_cast<std::size_t>(c - '0');
             cell_.shared = true;
-            cell_.item = index;
+            cell_.item = sharedIndex();
             sheet_.cells.push_back(cell_);
         } else if (type_ == "str") {
             others_.texts.push_back(valueText_);
         } else {
             others_.values = true;
         }
+    }
+
+    std::size_t sharedIndex() const {
+        std::size_t index = 0;
+        if (valueText_.empty() || valueText_.size() > 9 ||
+            valueText_.find_first_not_of("0123456789") != std::string::npos)
+            throw FormatError("a shared string index that is not a number");
+        for (const char c : valueText_)
+            index = index * 10 + static_cast<std::size_t>(c - '0');
+        return index;
     }
 
     Worksheet& sheet_;
@@ -575,14 +566,26 @@ struct ItemResult {
 };
 
 ItemResult replaceItem(const StringItem& item, const std::vector<Pair>& pairs) {
+    ItemResult result;
+    const std::u32string before = item.text();
+    if (hasEscape(before)) {
+        const std::u32string form = searchForm(unescaped(before));
+        for (const Pair& pair : pairs)
+            if (pair.pattern.foundIn(form))
+                decline("单元格文字中有 _xHHHH_ 形式的转义，各程序对它的读法不一");
+    }
+    // A text that no pair may match stays as it is (a pair that changes
+    // nothing leaves the text for the next one as it was).
+    const std::u32string form = searchForm(before);
+    if (std::none_of(pairs.begin(), pairs.end(),
+                     [&](const Pair& pair) { return pair.pattern.foundIn(form); }))
+        return result;
     Characters chars;
     for (std::size_t p = 0; p < item.pieces.size(); ++p)
         for (const char32_t c : item.pieces[p].text) {
             chars.text.push_back(c);
             chars.piece.push_back(p);
         }
-    const std::u32string before = chars.text;
-    ItemResult result;
     for (const Pair& pair : pairs)
         if (replaceIn(chars, pair))
             result.pairs.push_back(pair.index);
@@ -594,6 +597,12 @@ ItemResult replaceItem(const StringItem& item, const std::vector<Pair>& pairs) {
     for (const char32_t c : before + chars.text)
         if (c < 0x20 && c != '\n' && c != '\t')
             decline("单元格文字中有控制字符");
+    const std::size_t units =
+        chars.text.size() +
+        static_cast<std::size_t>(std::count_if(chars.text.begin(), chars.text.end(),
+                                               [](char32_t c) { return c >= 0x10000; }));
+    if (units > 32767)
+        decline("替换后的单元格文字超过 32767 个字符");
     if (mayReadAsValue(before) || mayReadAsValue(chars.text))
         decline("替换前或替换后的单元格文字可能被办公软件当作数字、日期、公式或逻辑值");
     result.pieces.assign(item.pieces.size(), {});
@@ -650,9 +659,12 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
         Pair pair;
         pair.index = k;
         auto pattern = SearchPattern::make(pairs[k].find);
-        if (!pattern || pattern->form().empty() || !decodeUtf8(pairs[k].find, pair.find))
+        // A find text that starts with an apostrophe may match the one the
+        // office puts before a text that looks like a number.
+        if (!pattern || pattern->form().empty() || pattern->form().front() == U'\'' ||
+            !text::decodeUtf8(pairs[k].find, pair.find))
             decline("查找内容“" + pairs[k].find + "”中有内置引擎不能确定如何匹配的字符");
-        if (!decodeUtf8(pairs[k].replacement, pair.replacement))
+        if (!text::decodeUtf8(pairs[k].replacement, pair.replacement))
             decline("替换内容不是有效的 UTF-8 文字");
         for (const char32_t c : pair.replacement)
             if (c < 0x20 && c != '\n' && c != '\t')
@@ -663,9 +675,18 @@ std::vector<Pair> preparePairs(const std::vector<ReplacePair>& pairs) {
     return prepared;
 }
 
-bool anyAscii(const SearchPattern& p) {
-    return p.isLatin() ||
-           std::any_of(p.form().begin(), p.form().end(), [](char32_t c) { return c < 0x80; });
+// Whether the pattern may match where the office's own formula syntax
+// differs from the stored one. Those differences are in ASCII only and never
+// put a letter, digit or space next to another script's character: a
+// pattern holding such a character, whose ASCII is only letters, digits and
+// spaces, matches the office's formula exactly where it matches the stored
+// one.
+bool mayMatchFormulaSyntax(const SearchPattern& p) {
+    const auto& form = p.form();
+    const bool other = std::any_of(form.begin(), form.end(), [](char32_t c) { return c >= 0x80; });
+    return p.isLatin() || !other || std::any_of(form.begin(), form.end(), [](char32_t c) {
+               return c < 0x80 && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') && c != ' ';
+           });
 }
 bool allAscii(const SearchPattern& p) {
     return p.isLatin() ||
@@ -673,18 +694,19 @@ bool allAscii(const SearchPattern& p) {
 }
 bool foundInText(const SearchPattern& p, std::string_view utf8) {
     std::u32string chars;
-    return !decodeUtf8(utf8, chars) || hasEscape(chars) || p.foundIn(searchForm(chars));
+    return !text::decodeUtf8(utf8, chars) || hasEscape(chars) || p.foundIn(searchForm(chars));
 }
 
 // Declines where a find text may stand in a cell that is not a string: a
 // formula shows in the office's own syntax, which differs from the stored one
-// in ASCII only (separators, references, function names); a number, date,
+// in ASCII only (separators, references, function names, shifted references
+// of shared formulas); a number, date,
 // boolean or error shows in ASCII or Latin words, or as its format says.
 void checkOtherCells(const std::vector<Pair>& pairs, const OtherCells& others,
                      const Styles& styles) {
     for (const Pair& pair : pairs) {
         const SearchPattern& p = pair.pattern;
-        if (!others.formulas.empty() && anyAscii(p))
+        if (!others.formulas.empty() && mayMatchFormulaSyntax(p))
             decline("工作簿里有公式，查找内容可能出现在办公软件显示的公式中");
         for (const std::string& formula : others.formulas)
             if (foundInText(p, formula))
@@ -734,6 +756,10 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
         Worksheet& added = sheets.emplace_back();
         added.name = sheet.name;
         added.partName = sheet.partName;
+        for (const auto& r : formats::ooxml::readRelationships(package, sheet.partName))
+            if (r.type == formats::ooxml::relationshipType("table") ||
+                r.type == formats::ooxml::relationshipType("pivotTable"))
+                added.structured = true;
     }
     if (sheets.empty())
         decline("工作簿里没有工作表");
@@ -762,6 +788,11 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
     checkOtherCells(pairs, others, styles);
 
     // Each string once: shared ones by their index, inline ones by cell.
+    // Every worksheet gets every pair and all cells of a shared string read
+    // the same text, so a changed shared string is changed in every cell
+    // that uses it just as the office changes each of them: no copy is ever
+    // needed. The cells the office would leave as they are (a formula's
+    // result, a filtered row, a protected sheet) decline instead.
     std::vector<std::optional<ItemResult>> sharedResults(shared.items.size());
     BuiltinResult result;
     result.done = true;
@@ -781,6 +812,8 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
                 auto& slot = sharedResults[cell.item];
                 if (!slot) {
                     slot = replaceItem(*item, pairs);
+                    if (slot->changed && others.resultStrings.count(cell.item))
+                        decline("工作簿里有公式的结果用着要替换的共享字符串");
                     addEdits(*item, *slot, sstEdits);
                 }
                 outcome = &*slot;
@@ -794,6 +827,9 @@ BuiltinResult replaceInWorkbook(std::string_view content, const std::vector<Repl
                 continue;
             if (sheet.isProtected)
                 decline("工作表“" + sheet.name + "”受保护，其中有含查找内容的单元格");
+            if (sheet.structured)
+                decline("工作表“" + sheet.name +
+                        "”有表格或数据透视表，其中的单元格由办公软件另行处理");
             if (cell.hiddenRow && sheet.filtered)
                 decline("工作表“" + sheet.name + "”中含查找内容的单元格在筛选隐藏的行里");
             if (cell.column > 1024)

@@ -267,4 +267,70 @@ std::string decodeToUtf8(std::string_view bytes, std::string_view codeSet) {
 }
 #endif
 
+bool decodeUtf8(std::string_view s, std::u32string& out) {
+    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t extra = b < 0x80   ? 0
+                                  : b < 0xC2 ? 4
+                                  : b < 0xE0 ? 1
+                                  : b < 0xF0 ? 2
+                                  : b < 0xF5 ? 3
+                                             : 4;
+        if (extra > 3 || s.size() - i <= extra)
+            return false;
+        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (c < kLeast[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        out.push_back(c);
+        i += extra + 1;
+    }
+    return true;
+}
+
+void appendUtf8(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+std::string xmlEscaped(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() + 8);
+    for (const char c : utf8) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace text

@@ -12,6 +12,14 @@
 namespace text {
 
 std::u16string utf8ToUtf16(std::string_view utf8);
+// Appends the code points of `utf8` to `out`. False, with `out` partly
+// filled, when it is not well-formed UTF-8 (overlong forms, surrogates and
+// values past U+10FFFF included).
+bool decodeUtf8(std::string_view utf8, std::u32string& out);
+// Appends the UTF-8 form of the code point `c` to `out`.
+void appendUtf8(char32_t c, std::string& out);
+// Text between XML tags: '&', '<' and '>' escaped, every other byte kept.
+std::string xmlEscaped(std::string_view utf8);
 std::string utf16ToUtf8(std::u16string_view utf16);
 
 // The code set used as the ANSI code page, as an iconv name ("UTF-8", "CP936").

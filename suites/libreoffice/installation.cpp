@@ -3,6 +3,7 @@
 
 #include "suites/libreoffice/libreoffice_server.h"
 
+#include "core/text/encoding.h"
 #include "core/text/paths.h"
 
 #include <cstdlib>
@@ -41,26 +42,6 @@ std::string iniValue(const fs::path& file, const std::string& key) {
             return line.substr(key.size() + 1);
     }
     return {};
-}
-
-std::string escapeXml(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -179,7 +160,7 @@ void prepareProfile(const fs::path& folder, const std::string& productVersion) {
 
     auto item = [](const std::string& path, const std::string& name, const std::string& value) {
         return "<item oor:path=\"" + path + "\"><prop oor:name=\"" + name +
-               "\" oor:op=\"fuse\"><value>" + escapeXml(value) + "</value></prop></item>\n";
+               "\" oor:op=\"fuse\"><value>" + text::xmlEscaped(value) + "</value></prop></item>\n";
     };
     std::ostringstream xcu;
     xcu << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

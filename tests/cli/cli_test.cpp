@@ -177,6 +177,30 @@ TEST_F(Cli, ProgressGoesToStandardErrorOncePerDocument) {
     EXPECT_EQ(err.str(), "[1/2] A.DOC\n[2/2] b.doc\n");
 }
 
+TEST_F(Cli, ChangedDocumentsAreKeptUnlessNoBackupAndRunsListsTheRun) {
+    const std::vector<std::string> replace{
+        "word-replace", "--folder", docs.path().string(), "--find", "旧", "--replace", "新"};
+    for (const bool backups : {false, true}) {
+        scriptWord({automation::Value(true), automation::Value(false)}); // A.DOC changes
+        auto args = replace;
+        if (!backups)
+            args.push_back("--no-backup");
+        EXPECT_EQ(run(args), cli::kAllProcessed);
+    }
+    EXPECT_EQ(run({"runs"}), cli::kAllProcessed);
+    // One run, of the Word replace in the folder; its one document kept
+    // (the scripted office changes no byte of it).
+    const std::string runs = out.str();
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 1) << runs;
+    EXPECT_NE(runs.find("\tWord 替换\t" + docs.path().string() + "\t修改了 0 个文档\n"),
+              std::string::npos)
+        << runs;
+    EXPECT_NE(journalText().find("原件已备份到"), std::string::npos);
+    EXPECT_EQ(run({"undo"}), cli::kAllProcessed);
+    EXPECT_EQ(out.str(), "已还原“" + (docs / "A.DOC").string() + "”。\n");
+    EXPECT_EQ(run({"undo", "a", "b"}), cli::kUsageError);
+}
+
 TEST_F(Cli, AnyFailedDocumentGivesExitStatusOne) {
     auto& word = server.object("word");
     auto& documents = server.object("docs");

@@ -242,8 +242,7 @@ std::string wordPackage(const WordParts& parts) {
         relationships += relationship("rId2", "settings", "settings.xml");
     }
     l.items.push_back(part("word/_rels/document.xml.rels", relationshipsPart(relationships)));
-    l.items.push_back(
-        part("word/document.xml", wordDocumentPart(parts.body, kWordNs)));
+    l.items.push_back(part("word/document.xml", wordDocumentPart(parts.body, kWordNs)));
     l.items.push_back(part("docProps/app.xml", head + "<Properties><Pages>1</Pages></Properties>"));
     ZipItem picture =
         part("word/media/image1.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, '\0'));
@@ -298,6 +297,11 @@ std::string workbookPackage(const WorkbookParts& parts) {
         types.emplace_back(folder + target,
                            "application/vnd.openxmlformats-officedocument.spreadsheetml."
                            "worksheet+xml");
+        if (!s.related.empty())
+            l.items.push_back(
+                part(folder + (parts.unusualNames ? "tables/_rels/t" : "worksheets/_rels/sheet") +
+                         std::to_string(i + 1) + ".xml.rels",
+                     relationshipsPart(relationship("rId1", s.related, "../related.xml"))));
         l.items.push_back(part(folder + target, head + "<worksheet xmlns=\"" + ns +
                                                     "\"><sheetData>" + s.sheetData +
                                                     "</sheetData>" + s.after + "</worksheet>"));

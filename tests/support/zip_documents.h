@@ -76,6 +76,8 @@ struct PackageSheet {
     std::string state;     // empty: visible
     std::string relationship;
     std::string after; // elements of <worksheet> after <sheetData> (sheetProtection, ...)
+    // A relationship type of the sheet's own ("table"), to a part left out.
+    std::string related;
 };
 
 struct WorkbookParts {

@@ -173,6 +173,8 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
     };
     WorkbookParts chart = twoSheets("合同");
     chart.sheets.emplace_back("图", "", "", "chartsheet");
+    WorkbookParts table = twoSheets("合同");
+    table.sheets[1].related = "table";
     const std::string textFormat =
         "<numFmts count=\"1\"><numFmt numFmtId=\"164\" "
         "formatCode=\"&quot;编号&quot;@\"/></numFmts><cellXfs count=\"2\">"
@@ -206,6 +208,9 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
         {"a protected sheet", one(row(s("A1", 0)), si("合同"), "<sheetProtection sheet=\"1\"/>"),
          "合同", "x"},
         {"a chart sheet", workbookPackage(chart), "合同", "x"},
+        {"a sheet with a table", workbookPackage(table), "合同", "x"},
+        {"an escape that reads as the text", one(row(s("A1", 0)), si("合_x540C_")), "合同", "x"},
+        {"a leading apostrophe", one(row(s("A1", 0)), si("x")), "'x", "y"},
         {"a full-width variant of the text", one(row(s("A1", 0)), si("ＡＢＣ")), "abc", "x"},
         {"a result the office may take for a number", one(row(s("A1", 0)), si("号1")), "号", ""},
         {"a text that reads as a date", one(row(s("A1", 0)), si("Jan 5 合")), " 合", ""},
@@ -215,7 +220,16 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
          one(row(s("A1", 0)), "<si><t>合同</t><rPh sb=\"0\" eb=\"1\"><t>ごう</t></rPh></si>"),
          "合同", "x"},
         {"a control character in the replacement", one(row(s("A1", 0))), "合同", "\x01"},
+        {"a text past the cell's length", one(row(s("A1", 0)), si([] {
+                                                  std::string t;
+                                                  for (int i = 0; i < 20000; ++i)
+                                                      t += "合";
+                                                  return t;
+                                              }())),
+         "合", "合合"},
         {"an index past the table", one(row(s("A1", 5))), "合同", "x"},
+        {"a formula's result kept as the shared string",
+         one(row(s("A1", 0) + "<c r=\"B1\" t=\"s\"><f>A1</f><v>0</v></c>")), "合同", "x"},
         {"a cell past the office's columns", one(row(s("AMK1", 0))), "合同", "x"},
         {"truncated", good.substr(0, good.size() / 2), "合同", "x"},
         {"flags that disagree", flagged, "合同", "x"},
@@ -232,29 +246,46 @@ TEST(BuiltinWorkbook, DeclinesWhatTheOfficeCouldDoOtherwise) {
 }
 
 TEST(BuiltinWorkbook, RandomDamageNeitherCrashesNorHangs) {
-    WorkbookParts parts = twoSheets("合同甲", "丙合同");
+    WorkbookParts parts = twoSheets("", "");
+    parts.sharedStrings = "<si><r><t>合</t></r><r><t>同甲</t></r></si><si><t>丙合同</t></si>";
     parts.sheets[0].sheetData = row(
         s("A1", 0) + "<c r=\"B1\" t=\"inlineStr\"><is><r><t>合</t></r><r><t>同</t></r></is></c>");
     const std::string good = workbookPackage(parts);
     std::mt19937 random(20261209);
+    const std::string markup = "<>/=\"&;tsirvcfis01 ";
     int done = 0;
-    for (int round = 0; round < 300; ++round) {
-        std::string bytes = good;
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes;
         const int flips = 1 + static_cast<int>(random() % 8);
-        for (int k = 0; k < flips; ++k)
-            bytes[random() % bytes.size()] = static_cast<char>(random());
-        if (round % 5 == 0)
-            bytes.resize(random() % bytes.size());
-        const auto result = run(bytes, {{"合同", "协议"}});
+        if (round % 2 == 0) {
+            // The zip damaged: caught by its checks, mostly.
+            bytes = good;
+            for (int k = 0; k < flips; ++k)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+            if (round % 10 == 0)
+                bytes.resize(random() % bytes.size());
+        } else {
+            // The XML damaged inside a sound zip: only the parts' readers stand.
+            WorkbookParts damaged = parts;
+            std::string& xml = round % 4 == 1 ? damaged.sharedStrings : damaged.sheets[0].sheetData;
+            for (int k = 0; k < 1 + flips % 2; ++k)
+                xml[random() % xml.size()] = markup[random() % markup.size()];
+            bytes = workbookPackage(damaged);
+        }
+        const auto result = run(bytes, {{"合同", "协议"}, {"协", "x"}});
         if (result.done) {
             ++done;
             EXPECT_EQ(result.parts.size(), 2u);
+            if (!result.newContent.empty()) {
+                EXPECT_NO_THROW(formats::ZipPackage{result.newContent});
+            }
         } else {
             EXPECT_FALSE(result.reason.empty());
         }
     }
-    // Most damage is caught by the CRCs; the rest may still be a workbook.
-    EXPECT_LT(done, 300);
+    // Much damage still leaves a workbook; much does not.
+    EXPECT_GT(done, 0);
+    EXPECT_LT(done, 400);
 }
 
 } // namespace

@@ -87,3 +87,30 @@ TEST(Encoding, MalformedUtf8DecodesToReplacementCharactersOnly) {
             EXPECT_EQ(c, u'\uFFFD');
     }
 }
+
+TEST(Encoding, StrictCodePointsRefuseWhatIsNotWellFormed) {
+    struct Case {
+        std::string bytes;
+        bool wellFormed;
+    };
+    const Case cases[] = {
+        {"a\xC2\x80\xE5\x90\x88\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", true},
+        {"\xC0\xAF", false},         // overlong '/'
+        {"\xE0\x80\xAF", false},     // overlong in three bytes
+        {"\xED\xA0\x80", false},     // a surrogate
+        {"\xF4\x90\x80\x80", false}, // past U+10FFFF
+        {"\xE5\x90", false},         // cut short
+        {"\x80", false},             // a lone continuation byte
+    };
+    for (const Case& c : cases) {
+        std::u32string points;
+        EXPECT_EQ(text::decodeUtf8(c.bytes, points), c.wellFormed) << c.bytes;
+        if (!c.wellFormed)
+            continue;
+        std::string again;
+        for (const char32_t p : points)
+            text::appendUtf8(p, again);
+        EXPECT_EQ(again, c.bytes);
+    }
+    EXPECT_EQ(text::xmlEscaped("a<b>&\"c\""), "a&lt;b&gt;&amp;\"c\"");
+}

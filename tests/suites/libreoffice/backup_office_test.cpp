@@ -152,7 +152,9 @@ TEST_F(BackupOffice, EveryOperationIsUndoneByteForByteExceptWhatWasEditedSince) 
         std::string format;
     } cases[] = {
         {"word-replace", {"--find", "旧的", "--replace", "新的"}, "doc"},
-        {"excel-replace", {"--find", "旧的", "--replace", "新的"}, "xls"},
+        // Without the prescan the office opens and saves 表三 too, which
+        // lacks the text: it is kept before the save, which may rewrite it.
+        {"excel-replace", {"--find", "旧的", "--replace", "新的", "--no-prescan"}, "xls"},
         {"header-footer", {"--footer", "页脚文字"}, "doc"},
     };
     for (const auto& c : cases) {
@@ -165,7 +167,8 @@ TEST_F(BackupOffice, EveryOperationIsUndoneByteForByteExceptWhatWasEditedSince) 
             make(flat, "doc");
         } else {
             make({{"表一", flatSpreadsheet({{"甲", {{"旧的价格", "12"}}}, {"乙", {{"旧的"}}}})},
-                  {"表二", flatSpreadsheet({{"甲", {{"旧的"}}}})}},
+                  {"表二", flatSpreadsheet({{"甲", {{"旧的"}}}})},
+                  {"表三", flatSpreadsheet({{"甲", {{"别的"}}}})}},
                  "xls");
         }
         const auto before = folderContents(docs.path());
@@ -180,6 +183,8 @@ TEST_F(BackupOffice, EveryOperationIsUndoneByteForByteExceptWhatWasEditedSince) 
         const Ran runs = run(withApp({"runs"}));
         ASSERT_EQ(runs.status, 0);
         const std::size_t changed = c.format == "xls" ? 2 : c.command[0] == 'w' ? 3 : 4;
+        EXPECT_EQ(backup::keptRuns(app.path()).back().manifest.documents.size(),
+                  c.format == "xls" ? 3 : changed);
         EXPECT_EQ(countContaining(runs.lines, "修改了 " + std::to_string(changed) + " 个文档"), 1u)
             << runs.lines.back();
 

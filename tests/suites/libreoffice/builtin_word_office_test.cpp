@@ -56,6 +56,14 @@ const std::map<std::string, std::string> kTaken{
           "svg:width=\"5cm\" svg:height=\"2cm\"><draw:text-box><text:p>框内合同编号"
           "</text:p></draw:text-box></draw:frame>结束</text:p>")},
     {"header", text("<text:p>正文合同编号</text:p>", "页眉合同编号")},
+    {"marks", text("<text:p>Tel: <text:a xlink:type=\"simple\" xlink:href=\"http://example.com/\">"
+                   "ACME 合同</text:a>编号<text:bookmark-start text:name=\"b\"/>合同编号"
+                   "<text:bookmark-end text:name=\"b\"/></text:p>")},
+    {"notes",
+     text("<text:p>正文合同编号<text:note text:id=\"n1\" text:note-class=\"footnote\">"
+          "<text:note-citation>1</text:note-citation><text:note-body><text:p>脚注合同编号"
+          "</text:p></text:note-body></text:note>结束<office:annotation><dc:creator>A"
+          "</dc:creator><text:p>批注合同编号</text:p></office:annotation>合同编号</text:p>")},
     {"absent", text("<text:p>没有要找的文字</text:p>")},
 };
 

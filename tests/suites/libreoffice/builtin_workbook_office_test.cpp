@@ -49,9 +49,26 @@ protected:
                                        "</text:span>同书 acme</text:p>")}}}})},
             {"lines", office_testing::flatSpreadsheet({Sheet{
                           "行", {{text("<text:p>第一行合同</text:p><text:p>第二行</text:p>")}}}})},
-            {"numbers",
-             office_testing::flatSpreadsheet({Sheet{"数", {{"合同金额", "1234.5"}, {"2019"}}}})},
+            {"numbers", office_testing::flatSpreadsheet(
+                            {Sheet{"数",
+                                   {{"合同金额", "1234.5"},
+                                    {"2019",
+                                     "<table:table-cell office:value-type=\"date\" "
+                                     "office:date-value=\"2019-05-01\"><text:p>2019-05-01</text:p>"
+                                     "</table:table-cell>",
+                                     "<table:table-cell office:value-type=\"boolean\" "
+                                     "office:boolean-value=\"true\"><text:p>TRUE</text:p>"
+                                     "</table:table-cell>"}}}})},
             {"formula", office_testing::flatSpreadsheet({Sheet{"式", {{"合同", formula}}}})},
+            {"sums",
+             office_testing::flatSpreadsheet({Sheet{
+                 "和",
+                 {{"ACME合同 2019", "<table:table-cell table:formula=\"of:=SUM(2019;[.B2])&amp;"
+                                    "&quot;合&quot;\" office:value-type=\"string\" "
+                                    "office:string-value=\"2019合\"><text:p>2019合</text:p>"
+                                    "</table:table-cell>"},
+                  {"", "0"}}}})},
+            {"protected", office_testing::flatSpreadsheet({Sheet{"保护", {{"合同"}}, true}})},
             {"hidden", office_testing::flatSpreadsheet(
                            {Sheet{"显", {{"合同"}, {"合同丙"}}, false, false, {1}},
                             Sheet{"隐", {{"合同乙"}}, false, true}})},
@@ -115,10 +132,12 @@ TEST_F(BuiltinWorkbookOffice, SameLinesAndCellsAsTheOfficeOrDeclined) {
         std::string pairs; // a replacement table
         std::set<std::string> declined;
     } cases[] = {
-        {"a text across sheets, runs and lines", "合同\t协议\n", {"formula"}},
+        {"a text across sheets, runs and lines", "合同\t协议\n", {"formula", "protected"}},
         {"pairs one after the other, ASCII in either case",
          "订合同\t立约\n约\t契约\nacme\tWidget\n",
-         {"numbers", "formula"}},
+         {"numbers", "formula", "sums"}},
+        {"beside formulas: other scripts with ASCII letters and digits", "acme合同 2\t新\n", {}},
+        {"beside formulas: ASCII punctuation", "合同 2019\t新\n\"合\t新\n", {"sums", "formula"}},
         {"nothing to find", "不存在\t新\n", {}},
     };
     for (const auto& c : cases) {

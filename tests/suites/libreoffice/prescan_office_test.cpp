@@ -587,8 +587,11 @@ commandLine(const std::string& command, const std::map<std::string, fs::path>& m
     for (const auto& day : fs::directory_iterator(app / "Journal"))
         for (const auto& file : fs::directory_iterator(day.path())) {
             std::istringstream in(readFile(file.path()));
-            for (std::string line; std::getline(in, line);)
-                entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+            for (std::string line; std::getline(in, line);) {
+                // Where the run's backups went differs from run to run.
+                if (line.find("原件已备份到") == std::string::npos)
+                    entries.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
+            }
         }
     return {out.str(), entries};
 }
