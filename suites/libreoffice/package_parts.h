@@ -2,10 +2,10 @@
 
 // The zip packages of .docx/.docm and .xlsx/.xlsm, read only as far as the
 // server needs them: what a package says its main part is, one part's
-// content, and carrying one part over as it stands from the original file
-// into the office's copy (the macros, which the office would write anew).
-// Packages the reader does not take (ZIP64, encrypted entries, damaged
-// directories, parts over the size limit) are "unreadable", never guessed at.
+// content, and carrying one part's content over from the original file into
+// the office's copy (the macros, which the office would write anew).
+// Packages that cannot be read (encrypted entries, damaged directories,
+// parts over the size limit) are "unreadable", never guessed at.
 
 #include <filesystem>
 #include <optional>
@@ -32,10 +32,11 @@ enum class Carry {
     Unreadable,    // either package cannot be read; `copy` unchanged
 };
 
-// Replaces the part `name` of the package `copy` by the original's as it
-// stands there (its compressed bytes, method, checksum and time); every other
-// entry of `copy` keeps its bytes and its order. Raises std::system_error
-// when `copy` cannot be written.
+// Replaces the content of the part `name` of the package `copy` by the
+// original's, byte for byte; the copy's entry keeps its name, method and
+// time, and every other entry of `copy` keeps its bytes and its order. The
+// copy is replaced whole (atomic save). Raises std::system_error when `copy`
+// cannot be written.
 Carry carryPartOver(const std::filesystem::path& original, const std::filesystem::path& copy,
                     std::string_view name);
 

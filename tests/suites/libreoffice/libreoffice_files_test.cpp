@@ -122,7 +122,7 @@ TEST(LockFiles, FieldsAreReadWithTheirEscapes) {
 
 // ---------------------------------------------------------------- packages
 
-TEST(Packages, PartsAreReadAndOnePartIsCarriedOverAsItStands) {
+TEST(Packages, PartsAreReadAndOnePartsContentIsCarriedOver) {
     namespace packages = libreoffice::packages;
     using binary_documents::storedZip;
     const std::string types =
