@@ -129,16 +129,12 @@ Measured runOnce(const automation::Registry& registry, engines::Operation operat
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
-    const auto installation = libreoffice::findInstallation();
-    if (!installation || !installation->writer || !installation->calc) {
-        std::cout << "LibreOffice Writer and Calc are not installed; nothing to measure.\n";
+    const auto workspace = bench_support::makeWorkspace("backup-bench", true);
+    if (!workspace)
         return 0;
-    }
-    char rootTemplate[] = "/tmp/batchreplace-backup-bench-XXXXXX";
-    const fs::path root = ::mkdtemp(rootTemplate);
-    const fs::path profile = root / "convert-profile";
-    libreoffice::prepareProfile(profile, installation->version);
-    const fs::path log = root / "soffice.log";
+    const fs::path& root = workspace->root;
+    const fs::path& profile = workspace->profile;
+    const fs::path& log = workspace->log;
 
     std::cout << "Making " << count << " .doc and " << count << " .xls files in " << root
               << " ...\n";
@@ -159,7 +155,7 @@ int main(int argc, char** argv) {
     automation::Registry registry;
     libreoffice::registerClasses(registry);
     std::printf("\nLibreOffice %s, %d files per folder, the text in every file, %d rounds\n",
-                installation->version.c_str(), count, rounds);
+                workspace->officeVersion.c_str(), count, rounds);
     std::printf("%-16s %12s %12s %10s %14s %10s\n", "", "without (s)", "with (s)", "overhead",
                 "in store (s)", "of run");
     const struct {

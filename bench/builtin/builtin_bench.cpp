@@ -198,16 +198,12 @@ void workbooks(const automation::Registry& registry, const fs::path& root, const
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(40, std::atoi(argv[1])) : 1000;
     const int suiteCount = std::max(20, count / 25);
-    const auto installation = libreoffice::findInstallation();
-    if (!installation || !installation->writer) {
-        std::cout << "LibreOffice Writer is not installed; nothing to measure.\n";
+    const auto workspace = bench_support::makeWorkspace("builtin-bench", false);
+    if (!workspace)
         return 0;
-    }
-    char rootTemplate[] = "/tmp/batchreplace-builtin-bench-XXXXXX";
-    const fs::path root = ::mkdtemp(rootTemplate);
-    const fs::path profile = root / "convert-profile";
-    libreoffice::prepareProfile(profile, installation->version);
-    const fs::path log = root / "soffice.log";
+    const fs::path& root = workspace->root;
+    const fs::path& profile = workspace->profile;
+    const fs::path& log = workspace->log;
     const fs::path app = root / "app";
     fs::create_directories(app);
 

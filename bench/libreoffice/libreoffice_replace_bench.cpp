@@ -114,16 +114,12 @@ double seconds(Clock::duration d) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
-    const auto installation = libreoffice::findInstallation();
-    if (!installation || !installation->writer || !installation->calc) {
-        std::cout << "LibreOffice Writer and Calc are not installed; nothing to measure.\n";
+    const auto workspace = bench_support::makeWorkspace("bench", true);
+    if (!workspace)
         return 0;
-    }
-    char rootTemplate[] = "/tmp/batchreplace-bench-XXXXXX";
-    const fs::path root = ::mkdtemp(rootTemplate);
-    const fs::path profile = root / "convert-profile";
-    libreoffice::prepareProfile(profile, installation->version);
-    const fs::path log = root / "soffice.log";
+    const fs::path& root = workspace->root;
+    const fs::path& profile = workspace->profile;
+    const fs::path& log = workspace->log;
 
     // The folders: made by one conversion each (not measured).
     std::cout << "Making " << count << " .doc and " << count << " .xls files in " << root
@@ -183,7 +179,7 @@ int main(int argc, char** argv) {
     const double excelByHand = byHand(books, bookFiles, "xls");
 
     std::printf("\nLibreOffice %s, %d files per folder, the text in every other file\n",
-                installation->version.c_str(), count);
+                workspace->officeVersion.c_str(), count);
     std::printf("%-34s %8s %10s %12s\n", "", "seconds", "files/s", "vs by hand");
     std::printf("%-34s %8.1f %10.2f %11.1fx\n", "Word replace (operation)", wordSeconds,
                 count / wordSeconds, wordByHand / wordSeconds);

@@ -138,16 +138,12 @@ double medianMicroseconds(const fs::path& document, const std::string& text, int
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(20, std::atoi(argv[1])) : 1000;
     const int every = 20; // 50 of 1,000 hold the text
-    const auto installation = libreoffice::findInstallation();
-    if (!installation || !installation->writer || !installation->calc) {
-        std::cout << "LibreOffice Writer and Calc are not installed; nothing to measure.\n";
+    const auto workspace = bench_support::makeWorkspace("prescan-bench", true);
+    if (!workspace)
         return 0;
-    }
-    char rootTemplate[] = "/tmp/batchreplace-prescan-bench-XXXXXX";
-    const fs::path root = ::mkdtemp(rootTemplate);
-    const fs::path profile = root / "convert-profile";
-    libreoffice::prepareProfile(profile, installation->version);
-    const fs::path log = root / "soffice.log";
+    const fs::path& root = workspace->root;
+    const fs::path& profile = workspace->profile;
+    const fs::path& log = workspace->log;
     const fs::path app = root / "app";
     fs::create_directories(app);
 
@@ -226,7 +222,7 @@ int main(int argc, char** argv) {
     fillFolder(folder, allCount, 1, made / "with.doc", made / "with.doc", ".doc");
     const Run two = replace("word-replace", kWordText, {"--jobs", "2"});
 
-    std::printf("\nLibreOffice %s, %u processors\n", installation->version.c_str(),
+    std::printf("\nLibreOffice %s, %u processors\n", workspace->officeVersion.c_str(),
                 std::thread::hardware_concurrency());
     std::printf("%-38s %9s %9s %9s %9s %11s\n", "documents per second", "no scan", "prescan",
                 "speed-up", "+jobs 2", "speed-up");

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <iostream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,24 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace bench_support {
+
+std::optional<Workspace> makeWorkspace(const std::string& name, bool calc) {
+    const auto installation = libreoffice::findInstallation();
+    if (!installation || !installation->writer || (calc && !installation->calc)) {
+        std::cout << (calc ? "LibreOffice Writer and Calc are" : "LibreOffice Writer is")
+                  << " not installed; nothing to measure.\n";
+        return std::nullopt;
+    }
+    std::string root = "/tmp/batchreplace-" + name + "-XXXXXX";
+    if (!::mkdtemp(root.data())) {
+        std::cout << "Cannot make a folder in /tmp for the benchmark.\n";
+        return std::nullopt;
+    }
+    Workspace w{root, fs::path(root) / "convert-profile", fs::path(root) / "soffice.log",
+                installation->version};
+    libreoffice::prepareProfile(w.profile, installation->version);
+    return w;
+}
 
 void write(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -4,10 +4,23 @@
 // and spreadsheets, turned into .doc and .xls files by the office itself.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace bench_support {
+
+// A benchmark's scratch folder in /tmp, with an office profile for the
+// conversions that make its documents and their log.
+struct Workspace {
+    std::filesystem::path root;
+    std::filesystem::path profile; // root/convert-profile
+    std::filesystem::path log;     // root/soffice.log
+    std::string officeVersion;
+};
+// Nothing, after saying so on standard output, when LibreOffice Writer (and
+// Calc, when `calc`) is not installed: nothing to measure.
+std::optional<Workspace> makeWorkspace(const std::string& name, bool calc);
 
 // Writes `text` as the whole file.
 void write(const std::filesystem::path& path, const std::string& text);
