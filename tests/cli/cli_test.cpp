@@ -53,17 +53,7 @@ protected:
 
     // A word processor whose test search answers from `found`, by call.
     void scriptWord(std::vector<scripted::Reply> found) {
-        auto& word = server.object("word");
-        auto& documents = server.object("docs");
-        auto& doc = server.object("doc");
-        auto& content = server.object("content");
-        auto& find = server.object("find");
-        word.onGet("Documents", documents).onGet("ActiveDocument", doc);
-        documents.onCall("Open", doc);
-        doc.onGet("Content", content);
-        content.onGet("Find", find);
-        find.onCall("Execute", scripted::inTurn(std::move(found)));
-        server.provide(registry, "word.Application", word);
+        scripted::scriptWordSearch(server, registry, scripted::inTurn(std::move(found)));
     }
 
     TempFolder app;

@@ -325,4 +325,19 @@ std::string render(const Value& value) {
     return value.debugString();
 }
 
+ScriptedObject& scriptWordSearch(Server& server, automation::Registry& registry, Script found) {
+    auto& word = server.object("word");
+    auto& docs = server.object("docs");
+    auto& doc = server.object("doc");
+    auto& content = server.object("content");
+    auto& find = server.object("find");
+    word.onGet("Documents", docs).onGet("ActiveDocument", doc);
+    docs.onCall("Open", doc);
+    doc.onGet("Content", content);
+    content.onGet("Find", find);
+    find.onCall("Execute", std::move(found));
+    server.provide(registry, "word.Application", word);
+    return word;
+}
+
 } // namespace scripted

@@ -212,6 +212,12 @@ private:
     std::map<std::pair<const automation::Registry*, std::string>, Registration> registrations_;
 };
 
+// A word processor registered as "word.Application" in `registry`: its
+// Documents ("docs") open every file as the one document "doc", which is also
+// the ActiveDocument; the search of its main text ("content", "find")
+// answers `found` to Execute. Returns the application object.
+ScriptedObject& scriptWordSearch(Server& server, automation::Registry& registry, Script found);
+
 // Renders a value as the transcript shows it.
 std::string render(const automation::Value& value);
 

@@ -66,19 +66,7 @@ protected:
         window.prescanner = &prescan;
     }
 
-    void scriptWord() {
-        auto& word = server.object("word");
-        auto& docs = server.object("docs");
-        auto& doc = server.object("doc");
-        auto& content = server.object("content");
-        auto& find = server.object("find");
-        word.onGet("Documents", docs).onGet("ActiveDocument", doc);
-        docs.onCall("Open", doc);
-        doc.onGet("Content", content);
-        content.onGet("Find", find);
-        find.onCall("Execute", Value(true));
-        server.provide(registry, "word.Application", word);
-    }
+    void scriptWord() { scripted::scriptWordSearch(server, registry, Value(true)); }
 
     void scriptExcel() {
         auto& excel = server.object("excel");

@@ -107,19 +107,7 @@ protected:
         }
     }
     // A word processor in which every document holds the text.
-    void scriptWord() {
-        auto& word = server.object("word");
-        auto& docs = server.object("docs");
-        auto& doc = server.object("doc");
-        auto& content = server.object("content");
-        auto& find = server.object("find");
-        word.onGet("Documents", docs).onGet("ActiveDocument", doc);
-        docs.onCall("Open", doc);
-        doc.onGet("Content", content);
-        content.onGet("Find", find);
-        find.onCall("Execute", Value(true));
-        server.provide(registry, "word.Application", word);
-    }
+    void scriptWord() { scripted::scriptWordSearch(server, registry, Value(true)); }
 
     TempFolder folder;
     FakeBuiltin builtin;

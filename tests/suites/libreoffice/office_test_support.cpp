@@ -1,5 +1,6 @@
 #include "office_test_support.h"
 
+#include "core/text/encoding.h"
 #include "suites/libreoffice/libreoffice_server.h"
 
 #include <algorithm>
@@ -25,26 +26,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Text and attribute values: quotes escaped too.
 std::string escape(const std::string& s) {
     std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
+    for (const char c : text::xmlEscaped(s))
+        out += c == '"' ? std::string("&quot;") : std::string(1, c);
     return out;
 }
 
